@@ -83,30 +83,30 @@ class FrameHost {
     }
     return self->input_[c].data() + static_cast<std::size_t>(y) * self->width_;
   }
-  static void storeColour(int x, int y, const float* rgb) {
+  // The frame a store call is for, counted; null when (x, y) lies outside it.
+  static FrameHost* storeTarget(int x, int y) {
     FrameHost* self = current();
     ++self->storeCalls_;
-    if (!self->inside(x, y)) {
-      ++self->badCalls_;
-      return;
-    }
+    if (self->inside(x, y)) return self;
+    ++self->badCalls_;
+    return nullptr;
+  }
+  void storeSample(int c, std::size_t i, float v) {
+    if (!std::isfinite(v)) ++badCalls_;
+    output_[c][i] = v;
+  }
+  static void storeColour(int x, int y, const float* rgb) {
+    FrameHost* self = storeTarget(x, y);
+    if (!self) return;
     std::size_t i = self->index(x, y);
-    for (int c = 0; c < 3; ++c) {
-      if (!std::isfinite(rgb[c])) ++self->badCalls_;
-      self->output_[c][i] = rgb[c];
-    }
+    for (int c = 0; c < 3; ++c) self->storeSample(c, i, rgb[c]);
     ++self->colourStores_[i];
   }
   static void storeAlpha(int x, int y, float alpha) {
-    FrameHost* self = current();
-    ++self->storeCalls_;
-    if (!self->inside(x, y)) {
-      ++self->badCalls_;
-      return;
-    }
+    FrameHost* self = storeTarget(x, y);
+    if (!self) return;
     std::size_t i = self->index(x, y);
-    if (!std::isfinite(alpha)) ++self->badCalls_;
-    self->output_[3][i] = alpha;
+    self->storeSample(3, i, alpha);
     ++self->alphaStores_[i];
   }
 
