@@ -6,18 +6,11 @@
 
 #include "filter/heap.h"
 #include "filter/oru.h"
+#include "tests/heap_scope.h"
 
 namespace {
 
-// Arms the test heap for one scope: allocation n fails when fail(n) says so.
-class HeapScope {
- public:
-  explicit HeapScope(bool (*fail)(long, std::size_t) = nullptr) {
-    heapHooks = HeapHooks{};
-    heapHooks.shouldFail = fail;
-  }
-  ~HeapScope() { heapHooks = HeapHooks{}; }
-};
+using oru_test::HeapScope;
 
 long failingAllocation = -1;
 bool failChosen(long n, std::size_t) { return n == failingAllocation; }
