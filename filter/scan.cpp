@@ -91,7 +91,21 @@ void scanPass(const FilterAccess* access, FilterInstance* inst, PixelReadFunc ge
   auto X = [&line](int s, int side) { return d.alongRow ? s : line + side; };
   auto Y = [&line](int s, int side) { return d.alongRow ? line + side : s; };
   for (int n = 0; n < lines; ++n, line += d.lineStep) {
-    int state = 0, runStart = 0, stepPos = 0, prevSlope = 0;
+    int state = 0, runStart = 0, stepPos = 0;
+    // prevSlope is the slope measure at the previous position of the open
+    // run (0 at its first position). The measure is a pure function of the
+    // source, so it is taken only where a test needs it, and a value already
+    // taken at a position of this line is not taken again.
+    bool hasPrev = false, memoValid = false;
+    int memoPos = 0, memoSlope = 0;
+    auto slopeAt = [&](int p) {
+      if (!memoValid || memoPos != p) {
+        memoSlope = Ch::slope(inst, X(p, 0), Y(p, 0));
+        memoPos = p;
+        memoValid = true;
+      }
+      return memoSlope;
+    };
     auto close = [&](int s) {
 #if defined(ORU_TEST_HOOKS)
       if (kernelTrace) kernelTrace(D, std::is_same<Ch, Alpha>::value, runStart, stepPos, s, line);
@@ -111,7 +125,7 @@ void scanPass(const FilterAccess* access, FilterInstance* inst, PixelReadFunc ge
         if (state == 0 && e) {
           state = 1;
           runStart = s;
-          prevSlope = 0;
+          hasPrev = false;
         } else if (state == 1 && !e) {
           state = 0;
         }
@@ -126,16 +140,20 @@ void scanPass(const FilterAccess* access, FilterInstance* inst, PixelReadFunc ge
         }
       } else if (state == 1) {
         get(inst, X(s + d.step, 0), Y(s + d.step, 0), &next);
-        const int k = Ch::slope(inst, X(s, 0), Y(s, 0));
-        if (Ch::differ(&cur, &next, limit) &&
-            (d.negative ? k <= prevSlope && k < 0 : k >= prevSlope && k > 0)) {
-          const int kNext = Ch::slope(inst, X(s + d.step, 0), Y(s + d.step, 0));
-          if ((d.negative ? k <= kNext : k >= kNext) || !Ch::differ(&across, &next, 95)) {
-            state = 2;
-            stepPos = s;
+        if (Ch::differ(&cur, &next, limit)) {
+          const int k = slopeAt(s);
+          if (d.negative ? k < 0 : k > 0) {
+            const int prevSlope = hasPrev ? slopeAt(s - d.step) : 0;
+            if (d.negative ? k <= prevSlope : k >= prevSlope) {
+              const int kNext = slopeAt(s + d.step);
+              if ((d.negative ? k <= kNext : k >= kNext) || !Ch::differ(&across, &next, 95)) {
+                state = 2;
+                stepPos = s;
+              }
+            }
           }
         }
-        prevSlope = k;
+        hasPrev = true;
         if (s == lastPos) {
           state = 2;
           stepPos = s;

@@ -8,6 +8,7 @@
 
 #include "filter/engine.h"
 #include "filter/pixel_ops.h"
+#include "filter/slope.h"
 #include "tests/engine_support.h"
 
 namespace {
@@ -268,6 +269,110 @@ TEST(Scan, AbsurdPreviewPlacementsStayDefined) {
   size_t before = rig.calls().size();
   smooth(nullptr, inst, 0);
   EXPECT_EQ(rig.calls().size(), before);
+}
+
+}  // namespace
+
+namespace {
+
+// The scan as its rules tell it, with every read made and the slope measure
+// taken at every position of an open run: the fast scan must make exactly
+// the same kernel calls.
+std::vector<KernelCall> literalScan(FilterInstance* inst, int limit, bool alpha) {
+  struct Dir {
+    bool row;
+    int step, across, lineStep;
+    bool negative;
+  };
+  const Dir dirs[4] = {{true, 1, 1, 1, true},
+                       {true, -1, 1, 1, false},
+                       {false, 1, 1, 1, true},
+                       {false, 1, -1, -1, false}};
+  PixelReadFunc get = alpha ? inst->pixelOps.getSrcA : inst->pixelOps.getSrc;
+  auto differ = [&](const Pixel& p, const Pixel& q, int l) {
+    return alpha ? cmpdata_a(&p, &q, l) : cmpdata(&p, &q, l);
+  };
+  std::vector<KernelCall> calls;
+  const int xF = 1, xL = inst->width - 2, yF = 1, yL = inst->height - 2;
+  for (int di = 0; di < 4; ++di) {
+    const Dir& d = dirs[di];
+    const int lo = d.row ? yF : xF, hi = d.row ? yL : xL;
+    const int pLo = d.row ? xF : yF, pHi = d.row ? xL : yL;
+    const int first = d.step > 0 ? pLo : pHi, last = d.step > 0 ? pHi : pLo;
+    for (int line = d.lineStep > 0 ? lo : hi; line >= lo && line <= hi; line += d.lineStep) {
+      auto at = [&](int s, int side, Pixel* p) {
+        d.row ? get(inst, s, line + side, p) : get(inst, line + side, s, p);
+      };
+      auto slope = [&](int s) {
+        int x = d.row ? s : line, y = d.row ? line : s;
+        return alpha ? katamuki_a(inst, x, y) : katamuki(inst, x, y);
+      };
+      int state = 0, runStart = 0, stepPos = 0, prevSlope = 0;
+      for (int s = first; s >= pLo && s <= pHi; s += d.step) {
+        Pixel cur, across, next, diag;
+        at(s, 0, &cur);
+        at(s, d.across, &across);
+        at(s + d.step, 0, &next);
+        at(s + d.step, -d.across, &diag);
+        const int e = differ(cur, across, limit);
+        if (state == 0 && e) state = 1, runStart = s, prevSlope = 0;
+        if (state == 1 && !e) state = 0;
+        if (state == 2 && !differ(cur, diag, limit)) {
+          state = 0;
+          calls.push_back({di + 1, alpha, runStart, stepPos, s, line});
+          s = stepPos;
+          continue;
+        }
+        if (state == 1) {
+          const int k = slope(s);
+          const bool sign = d.negative ? k <= prevSlope && k < 0 : k >= prevSlope && k > 0;
+          if (differ(cur, next, limit) && sign) {
+            const int kn = slope(s + d.step);
+            if ((d.negative ? k <= kn : k >= kn) || !differ(across, next, 95))
+              state = 2, stepPos = s;
+          }
+          prevSlope = k;
+          if (s == last) state = 2, stepPos = s;
+        }
+        if (state == 2 && (!differ(next, diag, limit) || s == last)) {
+          state = 0;
+          calls.push_back({di + 1, alpha, runStart, stepPos, s, line});
+          s = stepPos;
+        }
+      }
+    }
+  }
+  return calls;
+}
+
+TEST(Scan, SameCallsAsTheLiteralScanOnRandomPictures) {
+  std::uint32_t seed = 7;
+  auto rnd = [&seed](int n) {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<int>((seed >> 8) % n);
+  };
+  for (int round = 0; round < 300; ++round) {
+    const int w = 3 + rnd(14), h = 3 + rnd(14);
+    Image img(w, h);
+    // Few levels, mostly in blobs, so that edges, runs and steps are common.
+    const int levels = 2 + rnd(3);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        int v = rnd(4) == 0 ? rnd(levels) : ((x / (1 + round % 3) + y / (1 + round % 4)) % levels);
+        auto b = static_cast<std::uint8_t>(v * 255 / (levels - 1));
+        img.set(x, y,
+                Pixel{b, static_cast<std::uint8_t>(rnd(2) ? b : 255 - b), b,
+                      static_cast<std::uint8_t>(255 - b)});
+      }
+    const int threshold = round % 5 == 0 ? 255 : 224;
+    EngineRig rig(img, img);
+    rig.instance()->workMode = 3;
+    rig.instance()->workThreshold = threshold;
+    smooth(nullptr, rig.instance(), 1);
+    std::vector<KernelCall> expected = literalScan(rig.instance(), 256 - threshold, false);
+    for (const auto& c : literalScan(rig.instance(), 256 - threshold, true)) expected.push_back(c);
+    ASSERT_EQ(rig.calls(), expected) << "round " << round << ", " << w << " x " << h;
+  }
 }
 
 }  // namespace
