@@ -233,3 +233,41 @@ TEST(Kernels, CallsOutOfScanOrderDoNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the kernels hand to the write routines beyond the channel they smooth.
+std::vector<Pixel> handed;
+void ownWithMarks(FilterInstance*, int, int, Pixel* out) {
+  *out = Pixel{1, 2, 3, 100};
+}
+void neighbour(FilterInstance*, int, int, Pixel* out) {
+  *out = Pixel{200, 200, 200, 200};
+}
+void record(const FilterAccess*, FilterInstance*, int, int, const Pixel* in) {
+  handed.push_back(*in);
+}
+
+TEST(Kernels, WhatTheWritesAreHanded) {
+  FilterInstance inst{};
+  inst.pixelOps = PixelOps{neighbour, ownWithMarks, record, neighbour, ownWithMarks, record};
+  inst.workStrength = 100;
+  // Colour: a new pixel whose A is the own pixel's.
+  handed.clear();
+  smooth1(nullptr, &inst, 0, 2, 4, 3);
+  ASSERT_FALSE(handed.empty());
+  for (const Pixel& p : handed) EXPECT_EQ(p.a, 100);
+  EXPECT_NE(handed[0].r, 1);
+  // Alpha: the own pixel as read, only A replaced.
+  handed.clear();
+  smooth1_a(nullptr, &inst, 0, 2, 4, 3);
+  ASSERT_FALSE(handed.empty());
+  for (const Pixel& p : handed) {
+    EXPECT_EQ(p.r, 1);
+    EXPECT_EQ(p.g, 2);
+    EXPECT_EQ(p.b, 3);
+  }
+  EXPECT_NE(handed[0].a, 100);
+}
+
+}  // namespace
