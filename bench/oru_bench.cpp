@@ -16,11 +16,15 @@
 #include "runner/host_services.h"
 #include "runner/loaded_module.h"
 
+oru_runner::LoadedModule& oru_bench::loadedModule() {
+  static oru_runner::LoadedModule m = [] { return oru_runner::LoadedModule(ORU_MODULE_FILE); }();
+  return m;
+}
+
 namespace {
 
 oru_runner::LoadedModule& module() {
-  static oru_runner::LoadedModule m = [] { return oru_runner::LoadedModule(ORU_MODULE_FILE); }();
-  return m;
+  return oru_bench::loadedModule();
 }
 
 // Milliseconds per frame of the last run of each (width, smoothing) case.
@@ -72,5 +76,6 @@ int main(int argc, char** argv) {
                 width == 1920 ? "1920x1080" : "3840x2160", on->second, off->second,
                 mp / on->second * 1e3, mp / off->second * 1e3, on->second / off->second);
   }
+  oru_bench::printWorstCases();
   return 0;
 }

@@ -4,9 +4,16 @@
 #pragma once
 
 #include "runner/frame_access.h"
+#include "runner/loaded_module.h"
 
 namespace oru_bench {
 
 void paintRenderedFrame(oru_runner::HostFrame& frame);
+
+// The module under test, loaded once (bench/oru_bench.cpp).
+oru_runner::LoadedModule& loadedModule();
+// The worst-case pictures' figures, after the benchmarks ran
+// (bench/worst_case_bench.cpp).
+void printWorstCases();
 
 }  // namespace oru_bench

@@ -1,0 +1,190 @@
+// The scan's worst cases. The scan resumes after each step and scans the
+// positions up to the run's end again, and every kernel call blends half of
+// its run, so the cost of a frame depends on the picture, not only on its
+// size. Each picture here is timed per pixel through the loaded module, like
+// the realistic frames, and set against the realistic frame of the same size
+// (counter vs_typical: how many times its time per pixel the picture takes).
+// Times are the CPU time of the running thread.
+//
+// Pictures: flat grey, noise, a one-pixel checkerboard, dense stair-steps
+// (black and white diagonal lines, a step at every pixel), stripes (two-row
+// bands: every run ends at the row's last position), and the terrace: a
+// three-by-three tile in five greys at whose every position a run starts that
+// is followed to the row's end, so that each row costs its width squared.
+// The terrace runs at a fixed height and doubling widths: its time per pixel
+// doubles with the width.
+#include <benchmark/benchmark.h>
+#include <time.h>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bench/test_frames.h"
+#include "filter/oru.h"
+#include "runner/filter_instance.h"
+#include "runner/frame_access.h"
+
+namespace oru_bench {
+
+namespace {
+
+using oru_runner::HostFrame;
+using Painter = std::function<void(HostFrame&)>;
+
+void grey(HostFrame& frame, int x, int y, float v) {
+  for (int c = 0; c < 4; ++c) frame.in(c, x, y) = v;
+}
+
+void paintFlat(HostFrame& frame) {
+  for (int y = 0; y < frame.height(); ++y)
+    for (int x = 0; x < frame.width(); ++x) grey(frame, x, y, 0.5f);
+}
+
+void paintNoise(HostFrame& frame) {
+  std::mt19937 random(8);
+  std::uniform_real_distribution<float> sample(0.0f, 1.0f);
+  for (int y = 0; y < frame.height(); ++y)
+    for (int x = 0; x < frame.width(); ++x)
+      for (int c = 0; c < 4; ++c) frame.in(c, x, y) = sample(random);
+}
+
+void paintChecker(HostFrame& frame) {
+  for (int y = 0; y < frame.height(); ++y)
+    for (int x = 0; x < frame.width(); ++x) grey(frame, x, y, static_cast<float>((x + y) % 2));
+}
+
+void paintStairs(HostFrame& frame) {
+  for (int y = 0; y < frame.height(); ++y)
+    for (int x = 0; x < frame.width(); ++x) grey(frame, x, y, (x + y) % 3 == 2 ? 1.0f : 0.0f);
+}
+
+void paintStripes(HostFrame& frame) {
+  for (int y = 0; y < frame.height(); ++y)
+    for (int x = 0; x < frame.width(); ++x) grey(frame, x, y, (y / 2) % 2 ? 1.0f : 0.0f);
+}
+
+// Bytes of the terrace tile, row by row (found by searching three-by-three
+// tiles for the most positions scanned).
+void paintTerrace(HostFrame& frame) {
+  static const int tile[3][3] = {{255, 64, 0}, {0, 0, 255}, {64, 192, 128}};
+  for (int y = 0; y < frame.height(); ++y)
+    for (int x = 0; x < frame.width(); ++x)
+      grey(frame, x, y, static_cast<float>(tile[y % 3][x % 3] / 255.0));
+}
+
+// CPU time of this thread: the machine may be shared, and a frame run is
+// single-threaded.
+double threadNanoseconds() {
+  timespec t;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return t.tv_sec * 1e9 + static_cast<double>(t.tv_nsec);
+}
+
+// Nanoseconds per pixel of one frame run of frame on a new instance (smoothing
+// on, target RGBA, the defaults), best of runs.
+double nanosecondsPerPixel(HostFrame& frame, int runs) {
+  oru_runner::FilterHandle handle(loadedModule());
+  double best = 0;
+  for (int i = 0; i < runs; ++i) {
+    double start = threadNanoseconds();
+    frame.run([&](const FilterAccess& a) { handle.process(a); });
+    double took = threadNanoseconds() - start;
+    if (i == 0 || took < best) best = took;
+  }
+  return best / (static_cast<double>(frame.width()) * frame.height());
+}
+
+// The realistic frame's time per pixel at a size, measured once per size.
+double typicalNanosecondsPerPixel(int width, int height) {
+  static std::map<std::pair<int, int>, double> measured;
+  auto key = std::make_pair(width, height);
+  auto found = measured.find(key);
+  if (found != measured.end()) return found->second;
+  HostFrame frame(width, height);
+  paintRenderedFrame(frame);
+  return measured[key] = nanosecondsPerPixel(frame, 3);
+}
+
+// The last figures of each picture and size, in the order first measured.
+struct Figure {
+  std::string picture;
+  int width, height;
+  double nsPerPixel, vsTypical;
+};
+std::vector<Figure> figures;
+
+void keepFigure(const Figure& figure) {
+  for (Figure& f : figures) {
+    if (f.picture == figure.picture && f.width == figure.width && f.height == figure.height) {
+      f = figure;
+      return;
+    }
+  }
+  figures.push_back(figure);
+}
+
+void runPicture(benchmark::State& state, const char* name, const Painter& paint) {
+  const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
+  HostFrame frame(width, height);
+  paint(frame);
+  oru_runner::FilterHandle handle(loadedModule());
+  double total = 0;
+  for (auto _ : state) {
+    double start = threadNanoseconds();
+    frame.run([&](const FilterAccess& a) { handle.process(a); });
+    total += threadNanoseconds() - start;
+  }
+  const double pixels = static_cast<double>(width) * height;
+  const double perPixel = total / static_cast<double>(state.iterations()) / pixels;
+  const double ratio = perPixel / typicalNanosecondsPerPixel(width, height);
+  state.counters["ns/pixel"] = perPixel;
+  state.counters["vs_typical"] = ratio;
+  keepFigure({name, width, height, perPixel, ratio});
+}
+
+#define ORU_PICTURE(name, painter)              \
+  void picture##name(benchmark::State& state) { \
+    runPicture(state, #name, painter);          \
+  }                                             \
+  BENCHMARK(picture##name)->ArgNames({"w", "h"})->Args({1920, 1080})->Unit(benchmark::kMillisecond)
+
+ORU_PICTURE(Flat, paintFlat);
+ORU_PICTURE(Noise, paintNoise)->Args({240, 48})->Args({1920, 48});
+ORU_PICTURE(Checker, paintChecker);
+ORU_PICTURE(Stairs, paintStairs);
+ORU_PICTURE(Stripes, paintStripes);
+
+// The terrace at a fixed height and doubling widths: per pixel, the cost
+// grows with the width. Twice the height costs the same per pixel, so a
+// 1920 x 1080 terrace takes the 1920-wide figure per pixel (about a minute
+// per frame, too long to time here).
+void pictureTerrace(benchmark::State& state) {
+  runPicture(state, "Terrace", paintTerrace);
+}
+BENCHMARK(pictureTerrace)
+    ->ArgNames({"w", "h"})
+    ->Args({240, 48})
+    ->Args({480, 48})
+    ->Args({960, 48})
+    ->Args({1920, 48})
+    ->Args({1920, 96})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+void printWorstCases() {
+  if (figures.empty()) return;
+  std::printf("\n%-10s %10s %12s %12s\n", "picture", "frame", "ns/pixel", "vs typical");
+  for (const Figure& f : figures) {
+    std::string size = std::to_string(f.width) + "x" + std::to_string(f.height);
+    std::printf("%-10s %10s %12.1f %12.2f\n", f.picture.c_str(), size.c_str(), f.nsPerPixel,
+                f.vsTypical);
+  }
+}
+
+}  // namespace oru_bench
