@@ -1,6 +1,8 @@
 // The names the built module exports are exactly those of the export list.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -42,7 +44,93 @@ TEST(Exports, ModuleExportsExactlyTheList) {
   ASSERT_FALSE(expected.empty());
   std::set<std::string> actual = dynamicSymbols(oru_test::moduleFile());
   for (const auto& name : expected) EXPECT_TRUE(actual.count(name)) << "not exported: " << name;
-  for (const auto& name : actual) EXPECT_TRUE(expected.count(name)) << "exported, not listed: " << name;
+  for (const auto& name : actual)
+    EXPECT_TRUE(expected.count(name)) << "exported, not listed: " << name;
+}
+
+// ---- The 32-bit Windows build ---------------------------------------------------
+
+// What objdump -p prints about a PE file.
+std::string peHeaders(const oru_test::WindowsBuild& windows) {
+  int code = 0;
+  std::string out =
+      oru_test::commandOutput("'" + windows.objdump + "' -p -f '" + windows.module + "'", &code);
+  EXPECT_EQ(code, 0) << "objdump failed on " << windows.module;
+  return out;
+}
+
+// The names of the export table: the lines "\t[   n] name" that follow
+// "[Ordinal/Name Pointer] Table", up to the next empty line.
+std::set<std::string> peExports(const std::string& headers) {
+  std::set<std::string> names;
+  std::istringstream lines(headers);
+  std::string line;
+  bool inTable = false;
+  while (std::getline(lines, line)) {
+    if (line.find("[Ordinal/Name Pointer] Table") != std::string::npos) {
+      inTable = true;
+      continue;
+    }
+    if (!inTable) continue;
+    if (line.find_first_not_of(" \t\r") == std::string::npos) break;
+    std::size_t close = line.find(']');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(line.substr(close + 1));
+    std::string name;
+    rest >> name;
+    names.insert(name);
+  }
+  return names;
+}
+
+// The DLLs of the import table, lower case.
+std::set<std::string> peImports(const std::string& headers) {
+  std::set<std::string> dlls;
+  std::istringstream lines(headers);
+  std::string line;
+  const std::string key = "DLL Name:";
+  while (std::getline(lines, line)) {
+    std::size_t at = line.find(key);
+    if (at == std::string::npos) continue;
+    std::istringstream rest(line.substr(at + key.size()));
+    std::string name;
+    rest >> name;
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    dlls.insert(name);
+  }
+  return dlls;
+}
+
+#define ORU_NEED_WINDOWS_MODULE(windows)                                                  \
+  ORU_NEED_WINDOWS(!(windows).module.empty() && !(windows).objdump.empty(),               \
+                   "no i686-w64-mingw32 cross compiler: the Windows module is not built " \
+                   "(scripts/install-deps installs g++-mingw-w64-i686)")
+
+TEST(WindowsExports, Is32BitDllExportingExactlyTheListUndecorated) {
+  oru_test::WindowsBuild windows;
+  ORU_NEED_WINDOWS_MODULE(windows);
+  std::string headers = peHeaders(windows);
+  EXPECT_NE(headers.find("file format pei-i386"), std::string::npos) << headers.substr(0, 400);
+
+  // A decorated name (_Startup, smooth@12) would show up as an extra and a missing one.
+  std::set<std::string> expected = exportList();
+  std::set<std::string> actual = peExports(headers);
+  ASSERT_FALSE(actual.empty()) << "no export table in " << windows.module;
+  for (const auto& name : expected) EXPECT_TRUE(actual.count(name)) << "not exported: " << name;
+  for (const auto& name : actual)
+    EXPECT_TRUE(expected.count(name)) << "exported, not listed: " << name;
+}
+
+TEST(WindowsExports, ImportsOnlyKernel32AndTheCRuntime) {
+  oru_test::WindowsBuild windows;
+  ORU_NEED_WINDOWS_MODULE(windows);
+  std::set<std::string> dlls = peImports(peHeaders(windows));
+  EXPECT_TRUE(dlls.count("kernel32.dll"));
+  for (const auto& dll : dlls) {
+    EXPECT_TRUE(dll == "kernel32.dll" || dll == "msvcrt.dll")
+        << "imports " << dll << ": a plain Windows may not have it";
+  }
 }
 
 }  // namespace

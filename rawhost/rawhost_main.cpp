@@ -1,0 +1,80 @@
+// oru_rawhost: a console host without image files. It loads a module the way
+// the host application does (the library, _mod_descrip, Startup, both
+// servers), creates one filter instance, and for every frame of a frames file
+// loads the frame's settings block, processes the frame and saves the
+// settings again; the outputs and saved blocks go to a results file.
+//
+//   oru_rawhost MODULE FRAMES RESULTS
+//
+// The same program is built natively and for 32-bit Windows, so that the two
+// builds of the module can be given the same frames and their results compared.
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "rawhost/float_frame.h"
+#include "rawhost/raw_frames.h"
+#include "runner/filter_instance.h"
+#include "runner/host_error.h"
+#include "runner/host_services.h"
+#include "runner/loaded_module.h"
+
+namespace {
+
+using namespace oru_rawhost;
+
+// Output samples the module did not store keep this value; no stored sample
+// can have it, since the module stores bytes divided by 255.
+constexpr float kNotStored = -1.0f;
+
+RawResult processFrame(oru_runner::FilterHandle& filter, const RawFrame& frame) {
+  RawResult result;
+  result.resize(frame.width, frame.height, kNotStored);
+  const float* input[4];
+  float* output[4];
+  for (int c = 0; c < 4; ++c) {
+    input[c] = frame.planes[c].data();
+    output[c] = result.planes[c].data();
+  }
+  filter.load(frame.settings);
+  {
+    FloatFrameAccess access(frame.width, frame.height, input, output);
+    filter.process(access.access());
+    result.strayCalls = access.strayCalls();
+  }
+  result.saved = filter.save();
+  return result;
+}
+
+int run(const std::string& modulePath, const std::string& framesPath,
+        const std::string& resultsPath) {
+  std::vector<RawFrame> frames = readFramesFile(framesPath);
+  std::vector<RawResult> results;
+  {
+    oru_runner::LoadedModule module(modulePath);
+    module.activateHandler(oru_runner::hostLookup);
+    module.activateInterface(oru_runner::hostLookup);
+    oru_runner::FilterHandle filter(module);
+    for (const RawFrame& frame : frames) results.push_back(processFrame(filter, frame));
+  }
+  writeResultsFile(resultsPath, results);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: oru_rawhost MODULE FRAMES RESULTS\n");
+    return 2;
+  }
+  try {
+    return run(argv[1], argv[2], argv[3]);
+  } catch (const oru_runner::HostError& e) {
+    std::fprintf(stderr, "oru_rawhost: %s\n", e.what());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "oru_rawhost: %s\n", e.what());
+  }
+  return 1;
+}
