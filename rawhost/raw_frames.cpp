@@ -85,6 +85,27 @@ void readPlanes(Cursor& in, RawPlanes& frame) {
   }
 }
 
+// A file of records: the magic, a count, then per record its size, the
+// fields that readFields takes, and its planes.
+template <typename Record, typename ReadFields>
+std::vector<Record> readRecords(const std::string& path, const char (&magic)[8],
+                                ReadFields readFields) {
+  std::string bytes = readWholeFile(path);
+  Cursor in(path, bytes);
+  in.magic(magic);
+  std::uint32_t count = in.u32("the frame count");
+  std::vector<Record> records;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    Record record;
+    readSize(in, record, i);
+    readFields(in, record);
+    readPlanes(in, record);
+    records.push_back(std::move(record));
+  }
+  in.end();
+  return records;
+}
+
 void put(std::string& out, const void* from, std::size_t n) {
   out.append(static_cast<const char*>(from), n);
 }
@@ -100,6 +121,22 @@ void putPlanes(std::string& out, const RawPlanes& frame) {
   }
 }
 
+// The writing twin of readRecords.
+template <typename Record, typename PutFields>
+void writeRecords(const std::string& path, const char (&magic)[8],
+                  const std::vector<Record>& records, PutFields putFields) {
+  std::string out;
+  put(out, magic, 8);
+  putU32(out, static_cast<std::uint32_t>(records.size()));
+  for (const Record& record : records) {
+    putU32(out, static_cast<std::uint32_t>(record.width));
+    putU32(out, static_cast<std::uint32_t>(record.height));
+    putFields(out, record);
+    putPlanes(out, record);
+  }
+  oru_runner::writeFileAtomically(path, out);
+}
+
 }  // namespace
 
 void RawPlanes::resize(int w, int h, float fill) {
@@ -109,65 +146,29 @@ void RawPlanes::resize(int w, int h, float fill) {
 }
 
 std::vector<RawFrame> readFramesFile(const std::string& path) {
-  std::string bytes = readWholeFile(path);
-  Cursor in(path, bytes);
-  in.magic(kFramesMagic);
-  std::uint32_t count = in.u32("the frame count");
-  std::vector<RawFrame> frames;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    RawFrame frame;
-    readSize(in, frame, i);
+  return readRecords<RawFrame>(path, kFramesMagic, [](Cursor& in, RawFrame& frame) {
     in.take(frame.settings.data(), frame.settings.size(), "a settings block");
-    readPlanes(in, frame);
-    frames.push_back(std::move(frame));
-  }
-  in.end();
-  return frames;
+  });
 }
 
 std::vector<RawResult> readResultsFile(const std::string& path) {
-  std::string bytes = readWholeFile(path);
-  Cursor in(path, bytes);
-  in.magic(kResultsMagic);
-  std::uint32_t count = in.u32("the frame count");
-  std::vector<RawResult> results;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    RawResult result;
-    readSize(in, result, i);
+  return readRecords<RawResult>(path, kResultsMagic, [](Cursor& in, RawResult& result) {
     result.strayCalls = in.u32("a stray call count");
     in.take(result.saved.data(), result.saved.size(), "a saved block");
-    readPlanes(in, result);
-    results.push_back(std::move(result));
-  }
-  in.end();
-  return results;
+  });
 }
 
 void writeFramesFile(const std::string& path, const std::vector<RawFrame>& frames) {
-  std::string out;
-  put(out, kFramesMagic, 8);
-  putU32(out, static_cast<std::uint32_t>(frames.size()));
-  for (const auto& frame : frames) {
-    putU32(out, static_cast<std::uint32_t>(frame.width));
-    putU32(out, static_cast<std::uint32_t>(frame.height));
+  writeRecords(path, kFramesMagic, frames, [](std::string& out, const RawFrame& frame) {
     put(out, frame.settings.data(), frame.settings.size());
-    putPlanes(out, frame);
-  }
-  oru_runner::writeFileAtomically(path, out);
+  });
 }
 
 void writeResultsFile(const std::string& path, const std::vector<RawResult>& results) {
-  std::string out;
-  put(out, kResultsMagic, 8);
-  putU32(out, static_cast<std::uint32_t>(results.size()));
-  for (const auto& result : results) {
-    putU32(out, static_cast<std::uint32_t>(result.width));
-    putU32(out, static_cast<std::uint32_t>(result.height));
+  writeRecords(path, kResultsMagic, results, [](std::string& out, const RawResult& result) {
     putU32(out, result.strayCalls);
     put(out, result.saved.data(), result.saved.size());
-    putPlanes(out, result);
-  }
-  oru_runner::writeFileAtomically(path, out);
+  });
 }
 
 }  // namespace oru_rawhost
