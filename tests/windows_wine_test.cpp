@@ -253,11 +253,13 @@ void describeDifferences(const std::vector<RawFrame>& frames, const std::vector<
   }
 }
 
-// The byte a sample becomes: clamped to 0 to 1, times 255, truncated.
+// The byte a sample becomes: clamped to 0 to 1, times 255, truncated toward
+// zero. The product is the exact one (a float times 255 fits a double), not
+// one rounded to a float first: just below k / 255 gives k - 1.
 int expectedByte(float sample) {
   if (!(sample > 0.0f)) return 0;
   if (sample >= 1.0f) return 255;
-  return static_cast<int>(sample * 255.0f);
+  return static_cast<int>(static_cast<double>(sample) * 255.0);
 }
 
 // What every result must be, whichever build made it: each sample stored, as
