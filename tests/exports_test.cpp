@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <vector>
 
 #include "tests/test_support.h"
 
@@ -107,7 +109,7 @@ std::set<std::string> peImports(const std::string& headers) {
                    "no i686-w64-mingw32 cross compiler: the Windows module is not built " \
                    "(scripts/install-deps installs g++-mingw-w64-i686)")
 
-TEST(WindowsExports, Is32BitDllExportingExactlyTheListUndecorated) {
+TEST(WindowsModule, Is32BitDllExportingExactlyTheListUndecorated) {
   oru_test::WindowsBuild windows;
   ORU_NEED_WINDOWS_MODULE(windows);
   std::string headers = peHeaders(windows);
@@ -122,7 +124,7 @@ TEST(WindowsExports, Is32BitDllExportingExactlyTheListUndecorated) {
     EXPECT_TRUE(expected.count(name)) << "exported, not listed: " << name;
 }
 
-TEST(WindowsExports, ImportsOnlyKernel32AndTheCRuntime) {
+TEST(WindowsModule, ImportsOnlyKernel32AndTheCRuntime) {
   oru_test::WindowsBuild windows;
   ORU_NEED_WINDOWS_MODULE(windows);
   std::set<std::string> dlls = peImports(peHeaders(windows));
@@ -131,6 +133,58 @@ TEST(WindowsExports, ImportsOnlyKernel32AndTheCRuntime) {
     EXPECT_TRUE(dll == "kernel32.dll" || dll == "msvcrt.dll")
         << "imports " << dll << ": a plain Windows may not have it";
   }
+}
+
+// A hexadecimal field of objdump -p, as "AddressOfEntryPoint\t00001630".
+unsigned long long peField(const std::string& headers, const std::string& field) {
+  std::size_t at = headers.find("\n" + field);
+  if (at == std::string::npos) return 0;
+  std::istringstream rest(headers.substr(at + field.size() + 1));
+  unsigned long long value = 0;
+  rest >> std::hex >> value;
+  return value;
+}
+
+// The instructions at an address, padding left out, as "mov $0x1,%eax".
+std::vector<std::string> instructionsAt(const oru_test::WindowsBuild& windows,
+                                        unsigned long long address) {
+  char range[96];
+  std::snprintf(range, sizeof range, "--start-address=0x%llx --stop-address=0x%llx", address,
+                address + 16);
+  std::string out = oru_test::commandOutput("'" + windows.objdump + "' -d --no-show-raw-insn " +
+                                            range + " '" + windows.module + "'");
+  std::vector<std::string> instructions;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::size_t tab = line.find(":\t");
+    if (tab == std::string::npos) continue;
+    std::istringstream words(line.substr(tab + 2));
+    std::string word, text;
+    while (words >> word) text += (text.empty() ? "" : " ") + word;
+    if (text != "nop" && text.rfind("lea ", 0) != 0 && text.rfind("xchg %ax", 0) != 0) {
+      instructions.push_back(text);
+    }
+  }
+  return instructions;
+}
+
+TEST(WindowsModule, EntryPointOnlyReturnsOne) {
+  oru_test::WindowsBuild windows;
+  ORU_NEED_WINDOWS_MODULE(windows);
+  std::string headers = peHeaders(windows);
+  unsigned long long entry = peField(headers, "AddressOfEntryPoint");
+  ASSERT_NE(entry, 0u) << "no entry point";
+  std::vector<std::string> code = instructionsAt(windows, peField(headers, "ImageBase") + entry);
+  ASSERT_GE(code.size(), 2u);
+  // DllMain(instance, reason, reserved) is stdcall: it pops its 12 bytes.
+  EXPECT_EQ(code[0], "mov $0x1,%eax");
+  EXPECT_EQ(code[1], "ret $0xc");
+
+  // No thread-local callbacks either: the loader would call them besides
+  // the entry point, on every thread of the host.
+  EXPECT_NE(headers.find("00000000 00000000 Thread Storage Directory"), std::string::npos)
+      << "the module has a thread-local storage directory";
 }
 
 }  // namespace
