@@ -4,14 +4,23 @@
 // loads the frame's settings block, processes the frame and saves the
 // settings again; the outputs and saved blocks go to a results file.
 //
-//   oru_rawhost MODULE FRAMES RESULTS
+//   oru_rawhost [--odd-float-mode] MODULE FRAMES RESULTS
 //
 // The same program is built natively and for 32-bit Windows, so that the two
 // builds of the module can be given the same frames and their results compared.
+// --odd-float-mode runs the module with the floating-point unit rounding
+// toward zero, and on 32-bit Windows with the x87 unit at single precision:
+// the module's results must not depend on the mode the host left it in.
+#include <cfenv>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
+
+#if defined(_WIN32) && defined(__i386__)
+#include <float.h>
+#endif
 
 #include "rawhost/float_frame.h"
 #include "rawhost/raw_frames.h"
@@ -62,15 +71,27 @@ int run(const std::string& modulePath, const std::string& framesPath,
   return 0;
 }
 
+void setOddFloatMode() {
+  std::fesetround(FE_TOWARDZERO);
+#if defined(_WIN32) && defined(__i386__)
+  _controlfp(_PC_24, _MCW_PC);
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: oru_rawhost MODULE FRAMES RESULTS\n");
+  int first = 1;
+  if (argc > 1 && std::strcmp(argv[1], "--odd-float-mode") == 0) {
+    setOddFloatMode();
+    first = 2;
+  }
+  if (argc - first != 3) {
+    std::fprintf(stderr, "usage: oru_rawhost [--odd-float-mode] MODULE FRAMES RESULTS\n");
     return 2;
   }
   try {
-    return run(argv[1], argv[2], argv[3]);
+    return run(argv[first], argv[first + 1], argv[first + 2]);
   } catch (const oru_runner::HostError& e) {
     std::fprintf(stderr, "oru_rawhost: %s\n", e.what());
   } catch (const std::exception& e) {

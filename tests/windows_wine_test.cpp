@@ -1,6 +1,7 @@
 // The 32-bit Windows module under Wine computes exactly what the native module
 // computes: the same raw-frame host, built both ways, gives both modules the
-// same frames, and the outputs and saved blocks must match byte for byte.
+// same frames, and the outputs and saved blocks must match byte for byte,
+// also when the host leaves the floating-point unit in an unusual mode.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -329,47 +330,53 @@ TEST(WindowsUnderWine, GivesByteIdenticalResultsToTheNativeModule) {
   std::string framesFile = dir + "/frames";
   oru_rawhost::writeFramesFile(framesFile, frames);
 
-  auto start = std::chrono::steady_clock::now();
-  int code = 0;
-  std::string out = oru_test::commandOutput(
-      shellQuoted(ORU_RAWHOST_FILE) + " " + shellQuoted(oru_test::moduleFile()) + " " +
-          shellQuoted(framesFile) + " " + shellQuoted(dir + "/native") + " 2>&1",
-      &code);
-  ASSERT_EQ(code, 0) << out;
-  double nativeSeconds = secondsSince(start);
-
   // Wine in a prefix of its own inside the build, made once; no display, no
   // downloads of add-ons.
   std::string wine = "env -u DISPLAY WINEPREFIX=" + shellQuoted(windows.winePrefix) +
                      " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' " +
                      shellQuoted(windows.wine);
-  start = std::chrono::steady_clock::now();
+  auto start = std::chrono::steady_clock::now();
   if (!std::filesystem::exists(windows.winePrefix + "/system.reg")) {
-    out = oru_test::commandOutput(wine + " wineboot --init 2>&1", &code);
+    int code = 0;
+    std::string out = oru_test::commandOutput(wine + " wineboot --init 2>&1", &code);
     ASSERT_EQ(code, 0) << "wineboot failed: " << out;
   }
   double prefixSeconds = secondsSince(start);
 
-  // The Windows host finds its files relative to the folder it runs in.
-  start = std::chrono::steady_clock::now();
-  out = oru_test::commandOutput("cd " + shellQuoted(dir) + " && " + wine + " " +
-                                    shellQuoted(windows.rawhost) + " " +
-                                    shellQuoted(windows.module) + " frames windows 2>&1",
-                                &code);
-  ASSERT_EQ(code, 0) << "the Windows host failed under Wine: " << out;
-  double wineSeconds = secondsSince(start);
+  // Each run writes a results file in dir and gives the seconds it took. The
+  // Windows host finds its files relative to the folder it runs in.
+  auto run = [&](bool underWine, const std::string& mode, const std::string& results) {
+    std::string command = underWine
+                              ? wine + " " + shellQuoted(windows.rawhost) + " " + mode + " " +
+                                    shellQuoted(windows.module) + " frames " + results
+                              : shellQuoted(ORU_RAWHOST_FILE) + " " + mode + " " +
+                                    shellQuoted(oru_test::moduleFile()) + " frames " + results;
+    auto begin = std::chrono::steady_clock::now();
+    int code = 0;
+    std::string out =
+        oru_test::commandOutput("cd " + shellQuoted(dir) + " && " + command + " 2>&1", &code);
+    EXPECT_EQ(code, 0) << results << ": " << out;
+    return secondsSince(begin);
+  };
+  double nativeSeconds = run(false, "", "native");
+  run(false, "--odd-float-mode", "native-odd");
+  double wineSeconds = run(true, "", "windows");
+  run(true, "--odd-float-mode", "windows-odd");
+  ASSERT_FALSE(HasFailure());
   std::printf("native run %.2f s, wine prefix %.2f s, wine run %.2f s (%zu frames)\n",
               nativeSeconds, prefixSeconds, wineSeconds, frames.size());
 
-  std::string nativeBytes = readBytes(dir + "/native");
-  std::string windowsBytes = readBytes(dir + "/windows");
   std::vector<RawResult> native = oru_rawhost::readResultsFile(dir + "/native");
-  std::vector<RawResult> windowsResults = oru_rawhost::readResultsFile(dir + "/windows");
   checkResults("native", frames, native);
-  checkResults("Windows", frames, windowsResults);
-  if (nativeBytes != windowsBytes) {
-    ADD_FAILURE() << "the results files differ";
-    describeDifferences(frames, native, windowsResults);
+  std::string nativeBytes = readBytes(dir + "/native");
+  for (const char* other : {"windows", "windows-odd", "native-odd"}) {
+    SCOPED_TRACE(other);
+    std::vector<RawResult> results = oru_rawhost::readResultsFile(dir + "/" + other);
+    checkResults(other, frames, results);
+    if (readBytes(dir + "/" + other) != nativeBytes) {
+      ADD_FAILURE() << "the results files differ";
+      describeDifferences(frames, native, results);
+    }
   }
   // The files are large: keep them only to look into a failure.
   if (!HasFailure()) std::filesystem::remove_all(dir);
