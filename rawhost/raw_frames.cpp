@@ -153,7 +153,9 @@ std::vector<RawFrame> readFramesFile(const std::string& path) {
 
 std::vector<RawResult> readResultsFile(const std::string& path) {
   return readRecords<RawResult>(path, kResultsMagic, [](Cursor& in, RawResult& result) {
-    result.strayCalls = in.u32("a stray call count");
+    result.colourStores = in.u32("a call count");
+    result.alphaStores = in.u32("a call count");
+    result.rowFetches = in.u32("a call count");
     in.take(result.saved.data(), result.saved.size(), "a saved block");
   });
 }
@@ -166,7 +168,9 @@ void writeFramesFile(const std::string& path, const std::vector<RawFrame>& frame
 
 void writeResultsFile(const std::string& path, const std::vector<RawResult>& results) {
   writeRecords(path, kResultsMagic, results, [](std::string& out, const RawResult& result) {
-    putU32(out, result.strayCalls);
+    putU32(out, result.colourStores);
+    putU32(out, result.alphaStores);
+    putU32(out, result.rowFetches);
     put(out, result.saved.data(), result.saved.size());
   });
 }

@@ -5,9 +5,10 @@
 //               i32 width, i32 height, the 120-byte settings block to load,
 //               four planes R, G, B, A of width x height float32, row after row.
 // Results file: "ORURESLT", u32 count, then per frame
-//               i32 width, i32 height, u32 stray calls (line fetches or stores
-//               outside the frame), the 120-byte block the module saved,
-//               four output planes R, G, B, A as above.
+//               i32 width, i32 height, the module's calls of the frame's
+//               callbacks as u32 colour stores, alpha stores, row fetches,
+//               the 120-byte block the module saved, four output planes
+//               R, G, B, A as above.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +37,9 @@ struct RawFrame : RawPlanes {
 };
 
 struct RawResult : RawPlanes {
-  std::uint32_t strayCalls = 0;
+  std::uint32_t colourStores = 0;
+  std::uint32_t alphaStores = 0;
+  std::uint32_t rowFetches = 0;
   oru_runner::SettingsBlock saved{};
 };
 

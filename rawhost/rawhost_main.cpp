@@ -22,9 +22,9 @@
 #include <float.h>
 #endif
 
-#include "rawhost/float_frame.h"
 #include "rawhost/raw_frames.h"
 #include "runner/filter_instance.h"
+#include "runner/frame_access.h"
 #include "runner/host_error.h"
 #include "runner/host_services.h"
 #include "runner/loaded_module.h"
@@ -33,25 +33,19 @@ namespace {
 
 using namespace oru_rawhost;
 
-// Output samples the module did not store keep this value; no stored sample
-// can have it, since the module stores bytes divided by 255.
-constexpr float kNotStored = -1.0f;
+RawResult processFrame(oru_runner::FilterHandle& filter, const RawFrame& in) {
+  oru_runner::HostFrame frame(in.width, in.height);
+  for (int c = 0; c < 4; ++c) frame.input(c) = in.planes[c];
+  filter.load(in.settings);
+  frame.run([&](const FilterAccess& access) { filter.process(access); });
 
-RawResult processFrame(oru_runner::FilterHandle& filter, const RawFrame& frame) {
   RawResult result;
-  result.resize(frame.width, frame.height, kNotStored);
-  const float* input[4];
-  float* output[4];
-  for (int c = 0; c < 4; ++c) {
-    input[c] = frame.planes[c].data();
-    output[c] = result.planes[c].data();
-  }
-  filter.load(frame.settings);
-  {
-    FloatFrameAccess access(frame.width, frame.height, input, output);
-    filter.process(access.access());
-    result.strayCalls = access.strayCalls();
-  }
+  result.width = in.width;
+  result.height = in.height;
+  for (int c = 0; c < 4; ++c) result.planes[c] = frame.output(c);
+  result.colourStores = static_cast<std::uint32_t>(frame.colourStores());
+  result.alphaStores = static_cast<std::uint32_t>(frame.alphaStores());
+  result.rowFetches = static_cast<std::uint32_t>(frame.rowFetches());
   result.saved = filter.save();
   return result;
 }

@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 
+#include "filter/oru.h"
 #include "rawhost/raw_frames.h"
 #include "tests/test_support.h"
 
@@ -241,7 +242,9 @@ void describeDifferences(const std::vector<RawFrame>& frames, const std::vector<
                        std::to_string(a.height) + ", \"" +
                        oru_runner::settingsText(frames[i].settings) + "\")";
     EXPECT_EQ(a.saved, b.saved) << what << ": saved blocks differ";
-    EXPECT_EQ(a.strayCalls, b.strayCalls) << what;
+    EXPECT_EQ(a.colourStores, b.colourStores) << what;
+    EXPECT_EQ(a.alphaStores, b.alphaStores) << what;
+    EXPECT_EQ(a.rowFetches, b.rowFetches) << what;
     for (int c = 0; c < 4 && reported < 10; ++c) {
       for (std::size_t p = 0; p < a.pixels() && reported < 10; ++p) {
         if (bits(a.planes[c][p]) == bits(b.planes[c][p])) continue;
@@ -263,9 +266,48 @@ int expectedByte(float sample) {
   return static_cast<int>(static_cast<double>(sample) * 255.0);
 }
 
-// What every result must be, whichever build made it: each sample stored, as
-// one of the 256 byte values over 255, with no stray calls; the conversion
-// frame converted exactly; in-range settings saved as they were loaded.
+// Which passes changed a frame: colour (R, G, B) and alpha, against the
+// input converted to bytes and back.
+void changedChannels(const RawFrame& in, const RawResult& out, bool* colour, bool* alpha) {
+  *colour = *alpha = false;
+  for (int c = 0; c < 4; ++c) {
+    for (std::size_t p = 0; p < in.pixels(); ++p) {
+      float unsmoothed = static_cast<float>(expectedByte(in.planes[c][p])) / 255.0f;
+      if (bits(out.planes[c][p]) != bits(unsmoothed)) (c < 3 ? *colour : *alpha) = true;
+    }
+  }
+}
+
+// The frame set exercises every pass: each target changes some frame, in
+// the channels of its passes only.
+void checkPasses(const std::vector<RawFrame>& frames, const std::vector<RawResult>& results) {
+  int changed[3][2] = {};  // [target][colour, alpha]
+  for (std::size_t i = 1; i < frames.size(); ++i) {
+    int target = 0, strength = 0, threshold = 0;
+    std::string text = oru_runner::settingsText(frames[i].settings);
+    if (std::sscanf(text.c_str(), "%d %d %d", &target, &strength, &threshold) != 3) continue;
+    if (target < 0 || target > 2 || strength < 1 || strength > 100) continue;
+    if (threshold < 1 || threshold > 255) continue;
+    bool colour = false, alpha = false;
+    changedChannels(frames[i], results[i], &colour, &alpha);
+    if (target == TARGET_RGB) {
+      EXPECT_FALSE(alpha) << "frame " << i << " \"" << text << "\"";
+    }
+    if (target == TARGET_ALPHA) {
+      EXPECT_FALSE(colour) << "frame " << i << " \"" << text << "\"";
+    }
+    changed[target][0] += colour;
+    changed[target][1] += alpha;
+  }
+  EXPECT_GT(changed[TARGET_RGB][0], 0) << "no frame smoothed in colour alone";
+  EXPECT_GT(changed[TARGET_ALPHA][1], 0) << "no frame smoothed in alpha alone";
+  EXPECT_GT(changed[TARGET_RGBA][0], 0) << "no frame smoothed in colour and alpha";
+  EXPECT_GT(changed[TARGET_RGBA][1], 0) << "no frame smoothed in colour and alpha";
+}
+
+// What every result must be, whichever build made it: each pixel stored once
+// in colour and once in alpha, every sample one of the 256 byte values over
+// 255; the conversion frame converted exactly.
 void checkResults(const char* build, const std::vector<RawFrame>& frames,
                   const std::vector<RawResult>& results) {
   SCOPED_TRACE(build);
@@ -278,7 +320,8 @@ void checkResults(const char* build, const std::vector<RawFrame>& frames,
     const RawResult& out = results[i];
     ASSERT_EQ(out.width, in.width);
     ASSERT_EQ(out.height, in.height);
-    EXPECT_EQ(out.strayCalls, 0u) << "frame " << i;
+    EXPECT_EQ(out.colourStores, out.pixels()) << "frame " << i;
+    EXPECT_EQ(out.alphaStores, out.pixels()) << "frame " << i;
     int bad = 0;
     for (int c = 0; c < 4; ++c) {
       for (std::size_t p = 0; p < out.pixels(); ++p) {
@@ -289,6 +332,8 @@ void checkResults(const char* build, const std::vector<RawFrame>& frames,
       }
     }
   }
+
+  checkPasses(frames, results);
 
   // Frame 0: the conversions alone.
   const RawFrame& in = frames[0];
