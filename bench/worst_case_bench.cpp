@@ -127,11 +127,14 @@ void keepFigure(const Figure& figure) {
   figures.push_back(figure);
 }
 
-void runPicture(benchmark::State& state, const char* name, const Painter& paint) {
+// threshold: the instance's Threshold, as a scene may load it.
+void runPicture(benchmark::State& state, const std::string& name, const Painter& paint,
+                int threshold = 224) {
   const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
   HostFrame frame(width, height);
   paint(frame);
   oru_runner::FilterHandle handle(loadedModule());
+  handle.get()->threshold = threshold;
   double total = 0;
   for (auto _ : state) {
     double start = threadNanoseconds();
@@ -172,6 +175,21 @@ BENCHMARK(pictureTerrace)
     ->Args({960, 48})
     ->Args({1920, 48})
     ->Args({1920, 96})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// Noise at Threshold 255, the panel's highest: nearly every pair of pixels
+// differs, and runs are followed far along their lines, so noise costs like
+// the terrace, its time per pixel growing with the width.
+void pictureNoiseThreshold255(benchmark::State& state) {
+  runPicture(state, "Noise t255", paintNoise, 255);
+}
+BENCHMARK(pictureNoiseThreshold255)
+    ->ArgNames({"w", "h"})
+    ->Args({240, 48})
+    ->Args({480, 48})
+    ->Args({960, 48})
+    ->Args({1920, 48})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
