@@ -300,7 +300,8 @@ int runFilter(const FilterOptions& o) {
                  total - done, total);
   }
   if (failed.empty() && done == total && (o.verbose || (!o.quiet && stderrIsTerminal()))) {
-    std::fprintf(stderr, "oru: %d frames written to %s (%.1f frames/s)\n", total, o.output.c_str(),
+    std::fprintf(stderr, "oru: %d frame%s written to %s (%.1f frames/s)\n", total,
+                 total == 1 ? "" : "s", o.output.c_str(),
                  progress.seconds() > 0 ? total / progress.seconds() : 0.0);
   }
   return failed.empty() && done == total ? 0 : 1;
