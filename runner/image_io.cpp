@@ -72,7 +72,11 @@ ImageFrame readImage(const std::string& path) {
   config.attribute("oiio:UnassociatedAlpha", 1);
   auto in = OIIO::ImageInput::open(path, &config);
   if (!in) {
-    throw HostError(path, "cannot read the image: " + cleanMessage(OIIO::geterror(), path, "file"));
+    std::string message = OIIO::geterror();
+    if (message.find("could not find a format reader") != std::string::npos) {
+      throw HostError(path, "cannot read the image: not in a format OpenImageIO knows");
+    }
+    throw HostError(path, "cannot read the image: " + cleanMessage(message, path, "file"));
   }
 
   ImageFrame frame;

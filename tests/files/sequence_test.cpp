@@ -20,15 +20,7 @@ using namespace oru_file_test;
 using oru_runner::FramePattern;
 using oru_runner::HostError;
 
-template <typename F>
-std::string errorOf(F f) {
-  try {
-    f();
-  } catch (const HostError& e) {
-    return e.what();
-  }
-  return "";
-}
+using oru_test::errorOf;
 
 TEST(FramePatterns, HashesAndPrintfPlaces) {
   EXPECT_EQ(FramePattern("shot.####.exr").fileFor(7), "shot.0007.exr");
