@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <memory>
 
 #include "runner/atomic_file.h"
@@ -19,6 +21,11 @@ namespace oru_runner {
 namespace fs = std::filesystem;
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+double secondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 // The module addresses pixels with int arithmetic: keep width x height well inside it.
 constexpr long long kMaxPixels = 1LL << 28;
@@ -36,28 +43,104 @@ std::string cleanMessage(std::string message, const std::string& name, const std
   return message.empty() ? "unknown error" : message;
 }
 
+// Every sample of the file in its stored type.
 template <typename T>
-void readScaled(OIIO::ImageInput& in, const ImageFrame& frame, OIIO::TypeDesc type, float scale,
-                std::vector<float>& samples) {
-  std::vector<T> raw(samples.size());
-  if (!in.read_image(0, 0, 0, frame.spec.nchannels, type, raw.data())) {
+std::vector<T> readStored(OIIO::ImageInput& in, ImageFrame& frame, OIIO::TypeDesc type) {
+  std::vector<T> raw(static_cast<std::size_t>(frame.width) * frame.height * frame.spec.nchannels);
+  Clock::time_point start = Clock::now();
+  bool ok = in.read_image(0, 0, 0, frame.spec.nchannels, type, raw.data());
+  frame.librarySeconds += secondsSince(start);
+  if (!ok) {
     throw HostError(frame.path, "cannot read the pixels: " +
                                     cleanMessage(in.geterror(), frame.path, "the file"));
   }
-  // A division, not a multiplication by the reciprocal: a stored byte b must
-  // arrive as the float nearest b / 255, which the module turns back into b.
-  for (std::size_t i = 0; i < raw.size(); ++i) samples[i] = static_cast<float>(raw[i]) / scale;
+  return raw;
 }
 
-template <typename T>
-std::vector<T> quantise(const std::vector<float>& samples, float scale) {
-  std::vector<T> raw(samples.size());
-  for (std::size_t i = 0; i < samples.size(); ++i) {
-    float v = samples[i];
-    v = std::isnan(v) ? 0.0f : std::min(1.0f, std::max(0.0f, v));
-    raw[i] = static_cast<T>(std::lround(v * scale));
+// The stored samples into the four planes, and into frame.samples when the
+// file has channels the module does not see.
+template <typename T, typename Convert>
+void spread(const std::vector<T>& raw, ImageFrame& frame, Convert convert) {
+  std::size_t pixels = static_cast<std::size_t>(frame.width) * frame.height;
+  std::size_t channels = static_cast<std::size_t>(frame.spec.nchannels);
+  for (int p = 0; p < 4; ++p) {
+    int channel = p < 3 ? frame.colourChannels[p] : frame.alphaChannel;
+    std::vector<float>& plane = frame.planes[p];
+    if (channel < 0) {
+      plane.assign(pixels, p < 3 ? 0.0f : 1.0f);
+      continue;
+    }
+    plane.resize(pixels);
+    const T* from = raw.data() + channel;
+    for (std::size_t i = 0; i < pixels; ++i) plane[i] = convert(from[i * channels]);
   }
-  return raw;
+  bool extra = false;
+  for (int c = 0; c < frame.spec.nchannels; ++c) {
+    extra = extra || (c != frame.alphaChannel && c != frame.colourChannels[0] &&
+                      c != frame.colourChannels[1] && c != frame.colourChannels[2]);
+  }
+  if (extra) {
+    frame.samples.resize(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) frame.samples[i] = convert(raw[i]);
+  }
+}
+
+// Stored integers as floats: a division, not a multiplication by the
+// reciprocal, so that a stored byte b arrives as the float nearest b / 255,
+// which the module turns back into b. One table entry per stored value.
+template <typename T>
+struct ToFloat {
+  explicit ToFloat(float scale) {
+    static const std::vector<float> values = [scale] {
+      std::vector<float> v(std::size_t{std::numeric_limits<T>::max()} + 1);
+      for (std::size_t i = 0; i < v.size(); ++i) v[i] = static_cast<float>(i) / scale;
+      return v;
+    }();
+    table = values.data();
+  }
+  float operator()(T v) const { return table[v]; }
+  const float* table;
+};
+
+// A sample in 0..1 as the nearest stored value (NaN as 0).
+template <typename T>
+struct Quantise {
+  float scale;
+  T operator()(float v) const {
+    v = std::min(1.0f, std::max(0.0f, v));  // NaN fails both comparisons and becomes 0
+    return static_cast<T>(v * scale + 0.5f);
+  }
+};
+struct AsFloat {
+  float operator()(float v) const { return v; }
+};
+
+// The channels of the output file interleaved: the module's planes in place
+// of the channels it saw, the source's samples for the rest.
+template <typename T, typename Convert>
+std::vector<T> interleave(const ImageFrame& source, const std::vector<float> (&output)[4],
+                          const std::vector<int>& kept, Convert convert) {
+  std::size_t pixels = static_cast<std::size_t>(source.width) * source.height;
+  std::size_t inChannels = static_cast<std::size_t>(source.spec.nchannels);
+  std::size_t outChannels = kept.size();
+  std::vector<T> samples(pixels * outChannels);
+  for (std::size_t k = 0; k < outChannels; ++k) {
+    int c = kept[k];
+    const std::vector<float>* plane = nullptr;
+    if (c == source.alphaChannel) plane = &output[3];
+    for (int p = 0; p < 3 && !plane; ++p) {
+      if (source.colourChannels[p] == c) plane = &output[p];
+    }
+    T* to = samples.data() + k;
+    if (plane) {
+      const float* from = plane->data();
+      for (std::size_t i = 0; i < pixels; ++i) to[i * outChannels] = convert(from[i]);
+    } else {
+      const float* from = source.samples.data() + c;
+      for (std::size_t i = 0; i < pixels; ++i) to[i * outChannels] = convert(from[i * inChannels]);
+    }
+  }
+  return samples;
 }
 
 }  // namespace
@@ -70,7 +153,9 @@ ImageFrame readImage(const std::string& path) {
   // Samples as stored: no premultiplying of files that keep unassociated alpha.
   OIIO::ImageSpec config;
   config.attribute("oiio:UnassociatedAlpha", 1);
+  Clock::time_point opening = Clock::now();
   auto in = OIIO::ImageInput::open(path, &config);
+  double openSeconds = secondsSince(opening);
   if (!in) {
     std::string message = OIIO::geterror();
     if (message.find("could not find a format reader") != std::string::npos) {
@@ -81,6 +166,7 @@ ImageFrame readImage(const std::string& path) {
 
   ImageFrame frame;
   frame.path = path;
+  frame.librarySeconds = openSeconds;
   frame.spec = in->spec();
   const OIIO::ImageSpec& spec = frame.spec;
   if (spec.deep) throw HostError(path, "deep images are not supported");
@@ -94,20 +180,6 @@ ImageFrame readImage(const std::string& path) {
   }
   frame.width = spec.width;
   frame.height = spec.height;
-
-  std::size_t pixels = static_cast<std::size_t>(frame.width) * frame.height;
-  std::size_t channels = static_cast<std::size_t>(spec.nchannels);
-  frame.samples.resize(pixels * channels);
-  bool single = spec.channelformats.empty();
-  if (single && spec.format == OIIO::TypeDesc::UINT8) {
-    readScaled<std::uint8_t>(*in, frame, OIIO::TypeDesc::UINT8, 255.0f, frame.samples);
-  } else if (single && spec.format == OIIO::TypeDesc::UINT16) {
-    readScaled<std::uint16_t>(*in, frame, OIIO::TypeDesc::UINT16, 65535.0f, frame.samples);
-  } else if (!in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::FLOAT,
-                             frame.samples.data())) {
-    throw HostError(path, "cannot read the pixels: " + cleanMessage(in->geterror(), path, "file"));
-  }
-  in->close();
 
   // Alpha is the channel the file calls alpha; colour the first three others,
   // or the one other channel of a grey file.
@@ -125,16 +197,16 @@ ImageFrame readImage(const std::string& path) {
     }
   }
 
-  for (int p = 0; p < 4; ++p) {
-    int channel = p < 3 ? frame.colourChannels[p] : frame.alphaChannel;
-    std::vector<float>& plane = frame.planes[p];
-    if (channel < 0) {
-      plane.assign(pixels, p < 3 ? 0.0f : 1.0f);
-      continue;
-    }
-    plane.resize(pixels);
-    for (std::size_t i = 0; i < pixels; ++i) plane[i] = frame.samples[i * channels + channel];
+  bool single = spec.channelformats.empty();
+  if (single && spec.format == OIIO::TypeDesc::UINT8) {
+    spread(readStored<std::uint8_t>(*in, frame, spec.format), frame, ToFloat<std::uint8_t>(255.0f));
+  } else if (single && spec.format == OIIO::TypeDesc::UINT16) {
+    spread(readStored<std::uint16_t>(*in, frame, spec.format), frame,
+           ToFloat<std::uint16_t>(65535.0f));
+  } else {
+    spread(readStored<float>(*in, frame, OIIO::TypeDesc::FLOAT), frame, [](float v) { return v; });
   }
+  in->close();
   return frame;
 }
 
@@ -144,8 +216,9 @@ bool canWriteFormat(const std::string& path) {
   return out != nullptr;
 }
 
-void writeImage(const std::string& path, const ImageFrame& source,
-                const std::vector<float> (&output)[4]) {
+double writeImage(const std::string& path, const ImageFrame& source,
+                  const std::vector<float> (&output)[4]) {
+  double librarySeconds = 0;
   std::error_code ec;
   fs::path folder = fs::path(path).parent_path();
   if (folder.empty()) folder = ".";
@@ -187,43 +260,41 @@ void writeImage(const std::string& path, const ImageFrame& source,
       throw HostError(
           path, std::string("cannot create a file in the output folder: ") + std::strerror(errno));
     }
-    if (!out->open(temporary, spec)) {
+    Clock::time_point opening = Clock::now();
+    bool opened = out->open(temporary, spec);
+    librarySeconds += secondsSince(opening);
+    if (!opened) {
       throw HostError(
           path, "cannot write the image: " + cleanMessage(out->geterror(), temporary, "the file"));
     }
 
-    // The module's planes in place of the channels it saw; the rest as read.
-    std::size_t pixels = static_cast<std::size_t>(source.width) * source.height;
-    std::size_t inChannels = static_cast<std::size_t>(in.nchannels);
-    std::size_t outChannels = kept.size();
-    std::vector<float> samples(pixels * outChannels);
-    for (std::size_t k = 0; k < outChannels; ++k) {
-      int c = kept[k];
-      const std::vector<float>* plane = nullptr;
-      if (c == source.alphaChannel) plane = &output[3];
-      for (int p = 0; p < 3 && !plane; ++p) {
-        if (source.colourChannels[p] == c) plane = &output[p];
-      }
-      for (std::size_t i = 0; i < pixels; ++i) {
-        samples[i * outChannels + k] = plane ? (*plane)[i] : source.samples[i * inChannels + c];
-      }
-    }
-
     OIIO::TypeDesc written = out->spec().format;
-    bool ok;
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::uint16_t> words;
+    std::vector<float> floats;
+    const void* data;
+    OIIO::TypeDesc given = written;
     if (written == OIIO::TypeDesc::UINT8) {
-      ok = out->write_image(written, quantise<std::uint8_t>(samples, 255.0f).data());
+      bytes = interleave<std::uint8_t>(source, output, kept, Quantise<std::uint8_t>{255.0f});
+      data = bytes.data();
     } else if (written == OIIO::TypeDesc::UINT16) {
-      ok = out->write_image(written, quantise<std::uint16_t>(samples, 65535.0f).data());
+      words = interleave<std::uint16_t>(source, output, kept, Quantise<std::uint16_t>{65535.0f});
+      data = words.data();
     } else {
-      ok = out->write_image(OIIO::TypeDesc::FLOAT, samples.data());
+      floats = interleave<float>(source, output, kept, AsFloat{});
+      data = floats.data();
+      given = OIIO::TypeDesc::FLOAT;
     }
+    Clock::time_point start = Clock::now();
+    bool ok = out->write_image(given, data);
     ok = out->close() && ok;
+    librarySeconds += secondsSince(start);
     if (!ok) {
       throw HostError(
           path, "cannot write the image: " + cleanMessage(out->geterror(), temporary, "the file"));
     }
   });
+  return librarySeconds;
 }
 
 }  // namespace oru_runner

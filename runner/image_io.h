@@ -23,9 +23,12 @@ struct ImageFrame {
   // What writing the frame back needs: the file's description (channels,
   // data type, metadata) and its samples, for channels the module does not see.
   OIIO::ImageSpec spec;
-  std::vector<float> samples;            // all channels interleaved
+  std::vector<float> samples;  // all channels interleaved; only kept when some are neither
+                               // colour nor alpha
   int colourChannels[3] = {-1, -1, -1};  // file channel of R, G, B (the same one for grey)
   int alphaChannel = -1;                 // -1: the file has no alpha
+
+  double librarySeconds = 0;  // of the reading, the time spent in the image library
 
   bool hasAlpha() const { return alphaChannel >= 0; }
 };
@@ -38,9 +41,9 @@ ImageFrame readImage(const std::string& path);
 // shape of source: its channels, data type and metadata, unless the format
 // chosen by the name of path (its extension) cannot hold them, in which case
 // the nearest the format can hold. The file appears whole or not at all.
-// Throws HostError naming path.
-void writeImage(const std::string& path, const ImageFrame& source,
-                const std::vector<float> (&output)[4]);
+// Throws HostError naming path. Gives the seconds spent in the image library.
+double writeImage(const std::string& path, const ImageFrame& source,
+                  const std::vector<float> (&output)[4]);
 
 // True when OpenImageIO has a writer for the extension of path.
 bool canWriteFormat(const std::string& path);

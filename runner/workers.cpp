@@ -44,7 +44,8 @@ FrameOutcome doFrame(const FrameWork& work, int frame) {
   return outcome;
 }
 
-// One outcome on the pipe: frame, ok, message length, the three times, message bytes.
+// One outcome on the pipe: frame, ok, message length, the times, message bytes.
+// Both ends are the same program, so the times go over as they lie in memory.
 void writeAll(int fd, const void* data, std::size_t size) {
   const char* at = static_cast<const char*>(data);
   while (size > 0) {
@@ -59,9 +60,8 @@ void writeAll(int fd, const void* data, std::size_t size) {
 void sendOutcome(int fd, const FrameOutcome& outcome) {
   std::int32_t head[3] = {outcome.frame, outcome.ok ? 1 : 0,
                           static_cast<std::int32_t>(outcome.message.size())};
-  double times[3] = {outcome.times.read, outcome.times.filter, outcome.times.write};
   std::string record(reinterpret_cast<const char*>(head), sizeof head);
-  record.append(reinterpret_cast<const char*>(times), sizeof times);
+  record.append(reinterpret_cast<const char*>(&outcome.times), sizeof outcome.times);
   record += outcome.message;
   writeAll(fd, record.data(), record.size());
 }
@@ -98,18 +98,16 @@ struct Worker {
 
 // Takes every whole record out of the worker's buffer.
 void takeOutcomes(Worker& worker, std::vector<FrameOutcome>& out) {
-  constexpr std::size_t kHead = 3 * sizeof(std::int32_t) + 3 * sizeof(double);
+  constexpr std::size_t kHead = 3 * sizeof(std::int32_t) + sizeof(FrameTimes);
   while (worker.buffer.size() >= kHead) {
     std::int32_t head[3];
-    double times[3];
+    FrameOutcome outcome;
     std::memcpy(head, worker.buffer.data(), sizeof head);
-    std::memcpy(times, worker.buffer.data() + sizeof head, sizeof times);
+    std::memcpy(&outcome.times, worker.buffer.data() + sizeof head, sizeof outcome.times);
     std::size_t length = static_cast<std::size_t>(head[2]);
     if (worker.buffer.size() < kHead + length) break;
-    FrameOutcome outcome;
     outcome.frame = head[0];
     outcome.ok = head[1] != 0;
-    outcome.times = FrameTimes{times[0], times[1], times[2]};
     outcome.message = worker.buffer.substr(kHead, length);
     worker.buffer.erase(0, kHead + length);
     worker.pending.erase(outcome.frame);

@@ -12,9 +12,11 @@ namespace oru_runner {
 
 // Where the time of one frame went, in seconds.
 struct FrameTimes {
-  double read = 0;    // reading and decoding the input file
+  double read = 0;    // reading the input file into planes
+  double decode = 0;  // of that, inside the image library
   double filter = 0;  // the module's process callback
-  double write = 0;   // encoding and writing the output file
+  double write = 0;   // writing the output planes into a file
+  double encode = 0;  // of that, inside the image library
 };
 
 struct FrameOutcome {

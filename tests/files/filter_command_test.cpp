@@ -200,6 +200,46 @@ TEST(FilterFiles, FormatFollowsTheOutputName) {
   EXPECT_EQ(readStored(dir + "/out.jpg").spec.nchannels, 3);
 }
 
+// Channels the module does not see (here a depth channel) come out as read.
+TEST(FilterFiles, ExtraChannelsPassThrough) {
+  std::string dir = oru_test::freshTempDir("files_extra_channels");
+  std::string in = dir + "/in.exr";
+  std::string out = dir + "/out.exr";
+  OIIO::ImageSpec spec(kW, kH, 5, OIIO::TypeDesc::FLOAT);
+  spec.channelnames = {"R", "G", "B", "A", "Z"};
+  spec.alpha_channel = 3;
+  spec.z_channel = 4;
+  std::vector<float> samples;
+  Picture picture = jaggedPicture();
+  for (int y = 0; y < kH; ++y) {
+    for (int x = 0; x < kW; ++x) {
+      for (int c = 0; c < 4; ++c) samples.push_back(picture(x, y, c));
+      samples.push_back(100.0f + x * 0.37f - y);
+    }
+  }
+  auto file = OIIO::ImageOutput::create(in);
+  ASSERT_TRUE(file && file->open(in, spec));
+  ASSERT_TRUE(file->write_image(OIIO::TypeDesc::FLOAT, samples.data()));
+  file->close();
+
+  ASSERT_EQ(runOru(in + " -o " + out).code, 0);
+  Stored stored = readStored(out);
+  ASSERT_EQ(stored.spec.nchannels, 5);
+  // The reader sorts channels; find them by name.
+  int z = stored.spec.channelindex("Z");
+  ASSERT_GE(z, 0);
+  for (int y = 0; y < kH; ++y) {
+    for (int x = 0; x < kW; ++x) ASSERT_EQ(stored.at(x, y, z), 100.0f + x * 0.37f - y);
+  }
+  Stored input = readStored(in);
+  Planes planes = planesOf(input, input.spec.alpha_channel);
+  Planes expected = reference(planes, "2 100 224");
+  for (int c : {0, 1, 2}) {
+    int file = stored.spec.channelindex(std::string(1, "RGB"[c]));
+    EXPECT_EQ(stored.at(5, 7, file), expected.p[c][7 * kW + 5]);
+  }
+}
+
 // Whatever metadata the input carries comes out again: resolution, colour
 // space names, descriptions.
 TEST(FilterFiles, KeepsTheMetadata) {
