@@ -23,6 +23,7 @@
 #include "runner/host_error.h"
 #include "runner/host_services.h"
 #include "runner/image_io.h"
+#include "runner/interrupts.h"
 #include "runner/loaded_module.h"
 #include "runner/progress.h"
 #include "runner/workers.h"
@@ -260,6 +261,7 @@ int runFilter(const FilterOptions& o) {
   keepFrameBuffersInTheHeap();
   const std::string modulePath = o.modulePath;
   if (!in.isSequence()) {
+    installInterruptHandlers(false);
     FrameFilter filter(modulePath, block);
     FrameTimes times;
     filter.run(o.input, o.output, times);

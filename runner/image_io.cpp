@@ -15,6 +15,7 @@
 
 #include "runner/atomic_file.h"
 #include "runner/host_error.h"
+#include "runner/interrupts.h"
 
 namespace oru_runner {
 
@@ -227,6 +228,7 @@ double writeImage(const std::string& path, const ImageFrame& source,
   }
 
   replaceFileAtomically(path, [&](const std::string& temporary) {
+    TemporaryFileNote note(temporary);
     auto out = OIIO::ImageOutput::create(temporary);
     if (!out) {
       OIIO::geterror();

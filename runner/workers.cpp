@@ -13,24 +13,11 @@
 #include <set>
 
 #include "runner/host_error.h"
+#include "runner/interrupts.h"
 
 namespace oru_runner {
 
 namespace {
-
-volatile std::sig_atomic_t stopFlag = 0;
-
-extern "C" void onStopSignal(int) {
-  stopFlag = 1;
-}
-
-void installStopHandlers() {
-  struct sigaction action {};
-  action.sa_handler = onStopSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
 
 FrameOutcome doFrame(const FrameWork& work, int frame) {
   FrameOutcome outcome;
@@ -75,7 +62,7 @@ void sendOutcome(int fd, const FrameOutcome& outcome) {
     setupProblem = e.what();
   }
   for (int frame : frames) {
-    if (stopFlag) break;
+    if (stopRequested()) break;
     FrameOutcome outcome;
     if (setupProblem.empty()) {
       outcome = doFrame(work, frame);
@@ -125,20 +112,16 @@ std::string endOf(int status) {
 
 }  // namespace
 
-bool stopRequested() {
-  return stopFlag != 0;
-}
-
 void runFrames(const std::vector<int>& frames, int workers, bool failFast, const WorkerSetup& setup,
                const OutcomeSink& sink) {
-  installStopHandlers();
+  installInterruptHandlers(true);
   if (workers > static_cast<int>(frames.size())) workers = static_cast<int>(frames.size());
 
   if (workers <= 1) {
     if (frames.empty()) return;
     FrameWork work = setup();
     for (int frame : frames) {
-      if (stopFlag) break;
+      if (stopRequested()) break;
       FrameOutcome outcome = doFrame(work, frame);
       sink(outcome);
       if (!outcome.ok && failFast) break;
@@ -187,7 +170,11 @@ void runFrames(const std::vector<int>& frames, int workers, bool failFast, const
       }
     }
     int ready = poll(watch.data(), watch.size(), -1);
-    if (ready < 0 && errno == EINTR) continue;  // an interrupt: the workers see it too
+    if (ready < 0 && errno == EINTR) {
+      // An interrupt meant for this process alone is passed on.
+      if (stopRequested()) stopAll();
+      continue;
+    }
     for (std::size_t i = 0; i < watch.size(); ++i) {
       if (!(watch[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       Worker& worker = *owners[i];
@@ -209,7 +196,7 @@ void runFrames(const std::vector<int>& frames, int workers, bool failFast, const
         bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
         // Frames a worker took down with it failed; frames a stop left
         // unstarted have no outcome.
-        if (!clean && !stopping && !stopFlag) {
+        if (!clean && !stopping && !stopRequested()) {
           for (int frame : worker.pending)
             outcomes.push_back(FrameOutcome{frame, false, endOf(status), {}});
         }

@@ -42,7 +42,4 @@ using OutcomeSink = std::function<void(const FrameOutcome&)>;
 void runFrames(const std::vector<int>& frames, int workers, bool failFast, const WorkerSetup& setup,
                const OutcomeSink& sink);
 
-// True once an interrupt asked the run to stop.
-bool stopRequested();
-
 }  // namespace oru_runner
