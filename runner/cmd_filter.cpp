@@ -197,6 +197,11 @@ SettingsBlock prepareSettings(const FilterOptions& o) {
   FilterHandle instance(module);
   SettingsBlock block = settingsFor(o, instance.save());
   instance.load(block);
+  if (o.verbose) {
+    FilterSettings s = settingsFromBlock(instance.save()).value_or(FilterSettings{});
+    std::fprintf(stderr, "oru: settings: target %s, strength %d, threshold %d\n",
+                 targetName(s.target).c_str(), s.strength, s.threshold);
+  }
   if (!o.saveSettingsFile.empty()) {
     writeSettingsFile(o.saveSettingsFile, instance.save());
     if (o.verbose) {
