@@ -10,9 +10,11 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "runner/commands.h"
@@ -50,6 +52,9 @@ struct FilterOptions {
   bool quiet = false;
   bool verbose = false;
   bool timing = false;
+  // Set in a worker process started by -j: its frames and where it reports.
+  std::string workerFrames;
+  int workerFd = -1;
 };
 
 const char* const kExamples = R"(Examples:
@@ -189,14 +194,36 @@ void printTiming(const FrameTimes& sum, int frames, double wall) {
                share(sum.encode), each(own), share(own));
 }
 
+// This program's command line as it was started, with the program's own
+// path first: a worker process is started with it.
+std::vector<std::string> ownCommandLine() {
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  std::vector<std::string> arguments;
+  for (std::string a; std::getline(in, a, '\0');) arguments.push_back(a);
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  if (arguments.empty()) arguments.emplace_back();
+  if (!ec) arguments[0] = self.string();
+  return arguments;
+}
+
+// "1,3,5": the frames a worker process was given.
+std::vector<int> parseWorkerFrames(const std::string& text) {
+  std::vector<int> frames;
+  std::istringstream in(text);
+  for (std::string f; std::getline(in, f, ',');) frames.push_back(std::stoi(f));
+  return frames;
+}
+
 // Loads the module once to learn its defaults, checks the settings, saves
 // them when asked, and gives the block every frame's instance is loaded with.
-SettingsBlock prepareSettings(const FilterOptions& o) {
+SettingsBlock prepareSettings(const FilterOptions& o, bool worker) {
   LoadedModule module(o.modulePath);
   module.activateHandler(hostLookup);
   FilterHandle instance(module);
   SettingsBlock block = settingsFor(o, instance.save());
   instance.load(block);
+  if (worker) return block;
   if (o.verbose) {
     FilterSettings s = settingsFromBlock(instance.save()).value_or(FilterSettings{});
     std::fprintf(stderr, "oru: settings: target %s, strength %d, threshold %d\n",
@@ -227,7 +254,8 @@ int runFilter(const FilterOptions& o) {
     throw HostError("oru filter", "--quiet and --verbose exclude each other");
 
   // Settings first: they are checked, and saved if asked, before any image.
-  SettingsBlock block = prepareSettings(o);
+  bool worker = !o.workerFrames.empty();
+  SettingsBlock block = prepareSettings(o, worker);
   if (o.input.empty()) {
     if (!o.saveSettingsFile.empty()) return 0;
     throw HostError("oru filter", "give an input image (oru filter INPUT -o OUTPUT)");
@@ -295,10 +323,19 @@ int runFilter(const FilterOptions& o) {
     };
   };
 
+  if (worker) return serveFrames(o.workerFd, parseWorkerFrames(o.workerFrames), setup);
+  WorkerCommand command = [](const std::vector<int>& mine, int fd) {
+    std::vector<std::string> arguments = ownCommandLine();
+    std::string list;
+    for (int f : mine) list += (list.empty() ? "" : ",") + std::to_string(f);
+    arguments.insert(arguments.end(), {"--worker-frames", list, "--worker-fd", std::to_string(fd)});
+    return arguments;
+  };
+
   Progress progress(static_cast<int>(frames.size()), !o.quiet && !o.verbose && stderrIsTerminal());
   std::vector<int> failed;
   FrameTimes sum;
-  runFrames(frames, jobs, o.failFast, setup, [&](const FrameOutcome& outcome) {
+  int used = runFrames(frames, jobs, o.failFast, setup, command, [&](const FrameOutcome& outcome) {
     progress.frameDone();
     sum.read += outcome.times.read;
     sum.filter += outcome.times.filter;
@@ -328,8 +365,8 @@ int runFilter(const FilterOptions& o) {
                  total - done, total);
   }
   if (failed.empty() && done == total && (o.verbose || (!o.quiet && stderrIsTerminal()))) {
-    std::fprintf(stderr, "oru: %d frame%s written to %s (%.1f frames/s)\n", total,
-                 total == 1 ? "" : "s", o.output.c_str(),
+    std::fprintf(stderr, "oru: %d frame%s written to %s by %d process%s (%.1f frames/s)\n", total,
+                 total == 1 ? "" : "s", o.output.c_str(), used, used == 1 ? "" : "es",
                  progress.seconds() > 0 ? total / progress.seconds() : 0.0);
   }
   return failed.empty() && done == total ? 0 : 1;
@@ -367,6 +404,9 @@ CommandRun addFilterCommand(CLI::App& app) {
   command->add_flag("--timing", o->timing,
                     "Report the share of time spent reading, filtering and writing");
   addModuleOption(*command, o->modulePath);
+  // How a worker process started by -j learns its part; not for people.
+  command->add_option("--worker-frames", o->workerFrames)->group("");
+  command->add_option("--worker-fd", o->workerFd)->group("");
   return [command, o]() -> int {
     if (!command->parsed()) return -1;
     return runFilter(*o);

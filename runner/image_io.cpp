@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -212,9 +213,19 @@ ImageFrame readImage(const std::string& path) {
 }
 
 bool canWriteFormat(const std::string& path) {
-  auto out = OIIO::ImageOutput::create(path);
-  if (!out) OIIO::geterror();  // clear the pending message
-  return out != nullptr;
+  // From the library's format lists, not by making a writer: a writer can
+  // start the library's threads, and the worker processes are forked later.
+  std::string extension = fs::path(path).extension().string();
+  if (extension.size() < 2) return false;
+  extension.erase(0, 1);
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::string writers = "," + std::string(OIIO::get_string_attribute("output_format_list")) + ",";
+  for (const auto& [format, extensions] : OIIO::get_extension_map()) {
+    if (writers.find("," + format + ",") == std::string::npos) continue;
+    if (std::find(extensions.begin(), extensions.end(), extension) != extensions.end()) return true;
+  }
+  return false;
 }
 
 double writeImage(const std::string& path, const ImageFrame& source,

@@ -1,5 +1,6 @@
 #include "runner/workers.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/types.h>
@@ -53,7 +54,10 @@ void sendOutcome(int fd, const FrameOutcome& outcome) {
   writeAll(fd, record.data(), record.size());
 }
 
-[[noreturn]] void workerMain(int fd, const std::vector<int>& frames, const WorkerSetup& setup) {
+}  // namespace
+
+int serveFrames(int fd, const std::vector<int>& frames, const WorkerSetup& setup) {
+  installInterruptHandlers(true);
   FrameWork work;
   std::string setupProblem;
   try {
@@ -73,8 +77,10 @@ void sendOutcome(int fd, const FrameOutcome& outcome) {
     sendOutcome(fd, outcome);
   }
   close(fd);
-  _exit(0);
+  return 0;
 }
+
+namespace {
 
 struct Worker {
   pid_t pid = -1;
@@ -112,13 +118,13 @@ std::string endOf(int status) {
 
 }  // namespace
 
-void runFrames(const std::vector<int>& frames, int workers, bool failFast, const WorkerSetup& setup,
-               const OutcomeSink& sink) {
+int runFrames(const std::vector<int>& frames, int workers, bool failFast, const WorkerSetup& setup,
+              const WorkerCommand& command, const OutcomeSink& sink) {
   installInterruptHandlers(true);
   if (workers > static_cast<int>(frames.size())) workers = static_cast<int>(frames.size());
 
   if (workers <= 1) {
-    if (frames.empty()) return;
+    if (frames.empty()) return 1;
     FrameWork work = setup();
     for (int frame : frames) {
       if (stopRequested()) break;
@@ -126,7 +132,7 @@ void runFrames(const std::vector<int>& frames, int workers, bool failFast, const
       sink(outcome);
       if (!outcome.ok && failFast) break;
     }
-    return;
+    return 1;
   }
 
   std::fflush(nullptr);
@@ -135,16 +141,25 @@ void runFrames(const std::vector<int>& frames, int workers, bool failFast, const
     std::vector<int> mine;
     for (std::size_t i = w; i < frames.size(); i += workers) mine.push_back(frames[i]);
     int fds[2];
-    if (pipe(fds) != 0)
+    if (pipe(fds) != 0) {
       throw HostError("oru", std::string("cannot make a pipe: ") + strerror(errno));
+    }
+    // The arguments are made before the fork: after it, only exec.
+    std::vector<std::string> arguments = command(mine, kWorkerFd);
+    std::vector<char*> argv;
+    for (std::string& a : arguments) argv.push_back(a.data());
+    argv.push_back(nullptr);
     pid_t pid = fork();
     if (pid < 0) throw HostError("oru", std::string("cannot start a worker: ") + strerror(errno));
     if (pid == 0) {
-      close(fds[0]);
-      for (int v = 0; v < w; ++v) close(pool[v].fd);
-      workerMain(fds[1], mine, setup);
+      // A fresh program, not a copy of this one: the image library keeps
+      // threads, and a copy made by fork would inherit their locks.
+      if (dup2(fds[1], kWorkerFd) < 0) _exit(127);
+      execv(argv[0], argv.data());
+      _exit(127);
     }
     close(fds[1]);
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
     pool[w].pid = pid;
     pool[w].fd = fds[0];
     pool[w].pending.insert(mine.begin(), mine.end());
@@ -208,6 +223,7 @@ void runFrames(const std::vector<int>& frames, int workers, bool failFast, const
       }
     }
   }
+  return workers;
 }
 
 }  // namespace oru_runner

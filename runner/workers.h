@@ -1,7 +1,8 @@
 // Spreading the frames of a sequence over worker processes. Each worker is a
-// process of its own (fork), sets itself up once (its own module and filter
-// instance) and does its frames in order; the parent gathers what happened
-// to every frame. With one worker everything runs in this process.
+// fresh run of this program (fork and exec) that sets itself up once (its own
+// module and filter instance), does its frames in order and reports each on
+// a pipe; the parent gathers what happened to every frame. With one worker
+// everything runs in this process.
 #pragma once
 
 #include <functional>
@@ -39,7 +40,20 @@ using OutcomeSink = std::function<void(const FrameOutcome&)>;
 // the first failed frame (frames under way still finish). Frames that were
 // never started have no outcome. An interrupt (SIGINT, SIGTERM) lets the
 // frames under way finish and starts no more.
-void runFrames(const std::vector<int>& frames, int workers, bool failFast, const WorkerSetup& setup,
-               const OutcomeSink& sink);
+// The command line of a worker process that does frames and reports on the
+// file descriptor fd (by calling serveFrames); argument 0 is the program's path.
+using WorkerCommand =
+    std::function<std::vector<std::string>(const std::vector<int>& frames, int fd)>;
+
+// The descriptor on which a worker process reports.
+constexpr int kWorkerFd = 3;
+
+// Gives the number of worker processes used (1: this process).
+int runFrames(const std::vector<int>& frames, int workers, bool failFast, const WorkerSetup& setup,
+              const WorkerCommand& command, const OutcomeSink& sink);
+
+// The worker's side: sets up, does the frames in order and reports each on
+// fd, stopping early after an interrupt. Gives the exit code of the worker.
+int serveFrames(int fd, const std::vector<int>& frames, const WorkerSetup& setup);
 
 }  // namespace oru_runner

@@ -116,8 +116,8 @@ Planes reference(const Planes& input, const std::string& settings) {
 
 OruRun runOru(const std::string& arguments) {
   OruRun run;
-  run.output = oru_test::commandOutput(std::string(ORU_PROGRAM) + " filter " + arguments + " 2>&1",
-                                       &run.code);
+  run.output = oru_test::commandOutput(
+      "timeout 120 " + std::string(ORU_PROGRAM) + " filter " + arguments + " 2>&1", &run.code);
   return run;
 }
 

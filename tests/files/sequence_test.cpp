@@ -202,6 +202,36 @@ TEST_F(Sequence, AnyNumberOfWorkersWritesTheSameFiles) {
   for (const std::string& bytes : results["1"]) EXPECT_FALSE(bytes.empty());
 }
 
+// Every format through forked workers: the image library must not have
+// started threads in the parent before the fork (a worker would hang).
+TEST_F(Sequence, WorkersHandleEveryFormat) {
+  for (const char* ext : {".exr", ".tif", ".png"}) {
+    std::string in = dir + "/in/g.####" + ext;
+    for (int f = 1; f <= 4; ++f) {
+      char name[32];
+      std::snprintf(name, sizeof name, "/in/g.%04d%s", f, ext);
+      makeImage(dir + name, 24, 16, 4,
+                std::string(ext) == ".exr" ? OIIO::TypeDesc::HALF : OIIO::TypeDesc::UINT8,
+                jaggedPicture(f));
+    }
+    for (const char* jobs : {"1", "2"}) {
+      std::string out = dir + "/j" + jobs + ext;
+      fs::create_directories(out);
+      OruRun run = runOru(in + " -o " + out + "/g.####" + ext + " -v -j " + jobs);
+      ASSERT_EQ(run.code, 0) << run.output;
+      EXPECT_NE(run.output.find(std::string("by ") + jobs + " process"), std::string::npos)
+          << run.output;
+    }
+    for (int f = 1; f <= 4; ++f) {
+      char name[32];
+      std::snprintf(name, sizeof name, "/g.%04d%s", f, ext);
+      EXPECT_EQ(readStored(dir + "/j1" + ext + name).samples,
+                readStored(dir + "/j2" + ext + name).samples)
+          << name;
+    }
+  }
+}
+
 TEST_F(Sequence, ChunksOfTheCommandLineCoverTheRangeOnce) {
   makeFrames({1, 2, 3, 4, 5, 6, 7});
   fs::create_directories(dir + "/out");
