@@ -120,7 +120,7 @@ struct AsFloat {
 // The channels of the output file interleaved: the module's planes in place
 // of the channels it saw, the source's samples for the rest.
 template <typename T, typename Convert>
-std::vector<T> interleave(const ImageFrame& source, const std::vector<float> (&output)[4],
+std::vector<T> interleave(const ImageFrame& source, const OutputPlanes& output,
                           const std::vector<int>& kept, Convert convert) {
   std::size_t pixels = static_cast<std::size_t>(source.width) * source.height;
   std::size_t inChannels = static_cast<std::size_t>(source.spec.nchannels);
@@ -129,9 +129,9 @@ std::vector<T> interleave(const ImageFrame& source, const std::vector<float> (&o
   for (std::size_t k = 0; k < outChannels; ++k) {
     int c = kept[k];
     const std::vector<float>* plane = nullptr;
-    if (c == source.alphaChannel) plane = &output[3];
+    if (c == source.alphaChannel) plane = output[3];
     for (int p = 0; p < 3 && !plane; ++p) {
-      if (source.colourChannels[p] == c) plane = &output[p];
+      if (source.colourChannels[p] == c) plane = output[p];
     }
     T* to = samples.data() + k;
     if (plane) {
@@ -228,8 +228,7 @@ bool canWriteFormat(const std::string& path) {
   return false;
 }
 
-double writeImage(const std::string& path, const ImageFrame& source,
-                  const std::vector<float> (&output)[4]) {
+double writeImage(const std::string& path, const ImageFrame& source, const OutputPlanes& output) {
   double librarySeconds = 0;
   std::error_code ec;
   fs::path folder = fs::path(path).parent_path();

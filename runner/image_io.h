@@ -5,6 +5,7 @@
 
 #include <OpenImageIO/imageio.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -37,13 +38,15 @@ struct ImageFrame {
 // it is missing, unreadable, corrupt or not an image.
 ImageFrame readImage(const std::string& path);
 
-// Writes the module's output planes (R, G, B, A, each width x height) in the
+// The module's output planes R, G, B, A, each width x height.
+using OutputPlanes = std::array<const std::vector<float>*, 4>;
+
+// Writes the module's output planes in the
 // shape of source: its channels, data type and metadata, unless the format
 // chosen by the name of path (its extension) cannot hold them, in which case
 // the nearest the format can hold. The file appears whole or not at all.
 // Throws HostError naming path. Gives the seconds spent in the image library.
-double writeImage(const std::string& path, const ImageFrame& source,
-                  const std::vector<float> (&output)[4]);
+double writeImage(const std::string& path, const ImageFrame& source, const OutputPlanes& output);
 
 // True when OpenImageIO has a writer for the extension of path.
 bool canWriteFormat(const std::string& path);

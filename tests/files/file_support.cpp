@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "runner/filter_instance.h"
-#include "runner/frame_run.h"
+#include "runner/frame_access.h"
 #include "runner/host_services.h"
 #include "runner/loaded_module.h"
 #include "runner/settings_block.h"
@@ -110,7 +110,10 @@ Planes reference(const Planes& input, const std::string& settings) {
   Planes out;
   out.width = input.width;
   out.height = input.height;
-  oru_runner::filterFrame(instance, "reference", input.width, input.height, input.p, out.p);
+  oru_runner::HostFrame frame(input.width, input.height);
+  for (int c = 0; c < 4; ++c) frame.input(c) = input.p[c];
+  frame.run([&](const FilterAccess& access) { instance.process(access); });
+  for (int c = 0; c < 4; ++c) out.p[c] = frame.output(c);
   return out;
 }
 
