@@ -142,7 +142,7 @@ void checkOutputFolder(const std::string& output) {
 class FrameFilter {
  public:
   FrameFilter(const std::string& modulePath, const SettingsBlock& block)
-      : module_(modulePath), instance_((module_.activateHandler(hostLookup), module_)) {
+      : module_(modulePath), instance_(activated(module_)) {
     instance_.load(block);
   }
 
@@ -170,6 +170,11 @@ class FrameFilter {
   }
 
  private:
+  static const LoadedModule& activated(LoadedModule& module) {
+    module.activateHandler(hostLookup);
+    return module;
+  }
+
   LoadedModule module_;
   FilterHandle instance_;
 };
