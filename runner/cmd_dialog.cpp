@@ -1,0 +1,147 @@
+// oru dialog: the module's options dialog on a frame, played by a script in
+// the headless back end.
+#include <OpenImageIO/imageio.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "runner/commands.h"
+#include "runner/filter_instance.h"
+#include "runner/host_error.h"
+#include "runner/host_services.h"
+#include "runner/loaded_module.h"
+#include "runner/panel_host.h"
+#include "runner/panel_picture.h"
+#include "runner/panel_script.h"
+
+namespace oru_runner {
+
+namespace {
+
+struct DialogOptions {
+  std::string modulePath;
+  std::string input;
+  std::string script;
+  std::string screenshot;
+  std::string settings;
+};
+
+// An image as four planes of float samples R, G, B, A, the host's rows.
+struct FramePlanes {
+  int width = 0, height = 0;
+  std::vector<float> planes[4];
+};
+
+FramePlanes readImage(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) throw HostError(path, "no such image file");
+  auto in = OIIO::ImageInput::open(path);
+  if (!in) throw HostError(path, "cannot read image: " + OIIO::geterror());
+  const OIIO::ImageSpec& spec = in->spec();
+  const int channels = spec.nchannels;
+  std::vector<float> pixels(static_cast<std::size_t>(spec.width) * spec.height * channels);
+  if (!in->read_image(0, 0, 0, channels, OIIO::TypeDesc::FLOAT, pixels.data())) {
+    throw HostError(path, "cannot read image: " + in->geterror());
+  }
+  FramePlanes frame;
+  frame.width = spec.width;
+  frame.height = spec.height;
+  const std::size_t n = static_cast<std::size_t>(spec.width) * spec.height;
+  for (int c = 0; c < 4; ++c) frame.planes[c].resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const float* p = &pixels[i * channels];
+    const float grey = p[0];
+    frame.planes[0][i] = p[0];
+    frame.planes[1][i] = channels >= 3 ? p[1] : grey;
+    frame.planes[2][i] = channels >= 3 ? p[2] : grey;
+    frame.planes[3][i] = channels >= 4 ? p[3] : (channels == 2 ? p[1] : 1.0f);
+  }
+  return frame;
+}
+
+// The frame the module is processing: its rows come from here, its output
+// goes nowhere (the dialog only needs the last frame).
+const FramePlanes* processing = nullptr;
+
+const float* fetchLine(int lineType, int y) {
+  const int c = lineType - LINE_RED;
+  if (!processing || c < 0 || c > 3 || y < 0 || y >= processing->height) return nullptr;
+  return processing->planes[c].data() + static_cast<std::size_t>(y) * processing->width;
+}
+void storeColour(int, int, const float*) {}
+void storeAlpha(int, int, float) {}
+
+void processFrame(FilterHandle& instance, const FramePlanes& frame) {
+  FilterAccess access{};
+  access.frameWidth = frame.width;
+  access.frameHeight = frame.height;
+  access.fetchLine = &fetchLine;
+  access.storeColour = &storeColour;
+  access.storeAlpha = &storeAlpha;
+  processing = &frame;
+  instance.process(access);
+  processing = nullptr;
+}
+
+int runDialog(const DialogOptions& o) {
+  Script script;
+  if (!o.script.empty()) script = readScriptFile(o.script);
+
+  LoadedModule module(o.modulePath);
+  module.activateHandler(hostLookup);
+  module.activateInterface(hostLookup);
+  FilterHandle instance(module);
+  std::error_code ec;
+  if (!o.settings.empty() && std::filesystem::exists(o.settings, ec)) {
+    instance.load(readSettingsFile(o.settings));
+  }
+
+  FramePlanes frame = readImage(o.input);
+  processFrame(instance, frame);
+
+  std::string scriptProblem;
+  std::unique_ptr<HostError> pictureError;
+  HeadlessBackend backend([&](PanelHost& host, PanelModel& panel) {
+    scriptProblem = playScript(host, panel, script);
+    if (!o.screenshot.empty()) {
+      // Nothing may be thrown through the module's call to runPanel.
+      try {
+        savePicturePng(renderPanelPicture(host, panel), o.screenshot);
+      } catch (const HostError& e) {
+        pictureError = std::make_unique<HostError>(e);
+      }
+    }
+  });
+  PanelHost host(&backend);
+
+  std::string message = instance.options();
+  if (!message.empty()) throw HostError(module.path(), "the options dialog failed: " + message);
+  if (!scriptProblem.empty()) throw HostError(o.script, scriptProblem);
+  if (pictureError) throw *pictureError;
+
+  if (!o.settings.empty()) writeSettingsFile(o.settings, instance.save());
+  std::printf("settings  %s (target strength threshold)\n", settingsText(instance.save()).c_str());
+  return 0;
+}
+
+}  // namespace
+
+CommandRun addDialogCommand(CLI::App& app) {
+  CLI::App* command =
+      app.add_subcommand("dialog", "Open the options dialog on a frame and play a script in it");
+  auto o = std::make_shared<DialogOptions>();
+  addModuleOption(*command, o->modulePath);
+  command->add_option("INPUT", o->input, "The frame: an image file")->required();
+  command->add_option("--script", o->script, "User actions, one a line");
+  command->add_option("--screenshot", o->screenshot, "Save a picture of the dialog (PNG)");
+  command->add_option("--settings", o->settings,
+                      "Settings block: loaded first when it exists, saved on close");
+  return [command, o]() -> int {
+    if (!command->parsed()) return -1;
+    return runDialog(*o);
+  };
+}
+
+}  // namespace oru_runner
