@@ -1,5 +1,6 @@
-// oru dialog: the module's options dialog on a frame, played by a script in
-// the headless back end.
+// oru dialog: the module's options dialog on a frame, in a window when a
+// display is there, else (or with --script or --headless) played by a
+// script in the headless back end.
 #include <OpenImageIO/imageio.h>
 
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "runner/atomic_file.h"
 #include "runner/commands.h"
 #include "runner/filter_instance.h"
 #include "runner/host_error.h"
@@ -15,6 +17,7 @@
 #include "runner/panel_host.h"
 #include "runner/panel_picture.h"
 #include "runner/panel_script.h"
+#include "runner/panel_window.h"
 
 namespace oru_runner {
 
@@ -26,6 +29,8 @@ struct DialogOptions {
   std::string script;
   std::string screenshot;
   std::string settings;
+  std::string record;
+  bool headless = false;
 };
 
 // An image as four planes of float samples R, G, B, A, the host's rows.
@@ -103,26 +108,57 @@ int runDialog(const DialogOptions& o) {
 
   std::string scriptProblem;
   std::unique_ptr<HostError> pictureError;
-  HeadlessBackend backend([&](PanelHost& host, PanelModel& panel) {
-    scriptProblem = playScript(host, panel, script);
-    if (!o.screenshot.empty()) {
-      // Nothing may be thrown through the module's call to runPanel.
-      try {
-        savePicturePng(renderPanelPicture(host, panel), o.screenshot);
-      } catch (const HostError& e) {
-        pictureError = std::make_unique<HostError>(e);
-      }
+  auto takePicture = [&](PanelHost& host, PanelModel& panel) {
+    if (o.screenshot.empty()) return;
+    // Nothing may be thrown through the module's call to runPanel.
+    try {
+      savePicturePng(renderPanelPicture(host, panel), o.screenshot);
+    } catch (const HostError& e) {
+      pictureError = std::make_unique<HostError>(e);
     }
+  };
+
+  HeadlessBackend headless([&](PanelHost& host, PanelModel& panel) {
+    scriptProblem = playScript(host, panel, script);
+    takePicture(host, panel);
   });
-  PanelHost host(&backend);
+  // A window shows the picture as the person left it.
+  class PictureOnClose : public WindowBackend {
+   public:
+    explicit PictureOnClose(std::function<void(PanelHost&, PanelModel&)> take)
+        : take_(std::move(take)) {}
+    void run(PanelHost& host, PanelModel& panel) override {
+      WindowBackend::run(host, panel);
+      take_(host, panel);
+    }
+
+   private:
+    std::function<void(PanelHost&, PanelModel&)> take_;
+  } windowed(takePicture);
+
+  const bool inWindow = !o.headless && o.script.empty() && displayAvailable();
+  PanelHost host(inWindow ? static_cast<PanelBackend*>(&windowed) : &headless);
+  ScriptRecorder recorder(host);
+  if (inWindow) {
+    const ScreenSize screen = displaySize();
+    host.setScreen(screen.width, screen.height);
+  }
 
   std::string message = instance.options();
   if (!message.empty()) throw HostError(module.path(), "the options dialog failed: " + message);
   if (!scriptProblem.empty()) throw HostError(o.script, scriptProblem);
   if (pictureError) throw *pictureError;
 
-  if (!o.settings.empty()) writeSettingsFile(o.settings, instance.save());
-  std::printf("settings  %s (target strength threshold)\n", settingsText(instance.save()).c_str());
+  if (!o.record.empty()) writeFileAtomically(o.record, recorder.text());
+  const SettingsBlock saved = instance.save();
+  if (!o.settings.empty()) writeSettingsFile(o.settings, saved);
+  int target = 2, strength = 100, threshold = 224;
+  if (std::sscanf(settingsText(saved).c_str(), "%d %d %d", &target, &strength, &threshold) == 3) {
+    const char* names[] = {"rgb", "alpha", "rgba"};
+    const std::string name = target >= 0 && target <= 2 ? names[target] : std::to_string(target);
+    std::printf("oru filter --target %s --threshold %d --strength %d\n", name.c_str(), threshold,
+                strength);
+  }
   return 0;
 }
 
@@ -138,6 +174,10 @@ CommandRun addDialogCommand(CLI::App& app) {
   command->add_option("--screenshot", o->screenshot, "Save a picture of the dialog (PNG)");
   command->add_option("--settings", o->settings,
                       "Settings block: loaded first when it exists, saved on close");
+  command->add_option("--record", o->record,
+                      "Write what the user did as a script that plays it again");
+  command->add_flag("--headless", o->headless,
+                    "No window: play --script (or nothing) in the scripted back end");
   return [command, o]() -> int {
     if (!command->parsed()) return -1;
     return runDialog(*o);

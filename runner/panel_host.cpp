@@ -477,12 +477,14 @@ bool PanelHost::choose(ControlModel& c, int item) {
   if (!c.takesInput()) return false;
   c.value = item;
   fire(c);
+  tell({UserAction::Choose, &c, nullptr, 0, item});
   return true;
 }
 
 bool PanelHost::press(ControlModel& c) {
   if (!c.takesInput()) return false;
   fire(c);
+  tell({UserAction::Press, &c});
   return true;
 }
 
@@ -490,21 +492,27 @@ bool PanelHost::setToggle(ControlModel& c, bool on) {
   if (!c.takesInput()) return false;
   c.value = on ? 1 : 0;
   fire(c);
+  tell({UserAction::Toggle, &c, nullptr, 0, c.value});
   return true;
 }
 
 bool PanelHost::drag(ControlModel& c, int fromX, int fromY, int toX, int toY, int step) {
-  if (!c.takesInput()) return false;
+  if (!dragReport(c, fromX, fromY, false)) return false;
   if (step < 1) step = 1;
-  c.vec = {fromX, fromY, 0};
-  fire(c);
   int x = fromX, y = fromY;
   while (x != toX || y != toY) {
     x += clampInt(toX - x, -step, step);
     y += clampInt(toY - y, -step, step);
-    c.vec = {x, y, 1};
-    fire(c);
+    dragReport(c, x, y, true);
   }
+  return true;
+}
+
+bool PanelHost::dragReport(ControlModel& c, int x, int y, bool moving) {
+  if (!c.takesInput()) return false;
+  c.vec = {x, y, moving ? 1 : 0};
+  fire(c);
+  tell({UserAction::DragReport, &c, nullptr, 0, 0, x, y, moving});
   return true;
 }
 
@@ -514,11 +522,19 @@ void PanelHost::setFormValue(XPanelModel& xp, int id, int value) {
     ++counts_.changeEvents;
     xp.change(&xp, id, id, XPANEL_EVENT_VALUE);
   }
+  tell({UserAction::FormValue, nullptr, &xp, id, value});
 }
 
 void PanelHost::move(PanelModel& panel, int x, int y) {
   panel.x = x;
   panel.y = y;
+  tell({UserAction::Move, nullptr, nullptr, 0, 0, x, y});
+}
+
+void PanelHost::close(PanelModel& panel) {
+  if (!panel.running) return;
+  panel.running = false;
+  tell({UserAction::Close});
 }
 
 }  // namespace oru_runner

@@ -105,6 +105,18 @@ struct XPanelModel {
 
 class PanelHost;
 
+// One thing a user did to a panel, as PanelHost reports it to an observer.
+struct UserAction {
+  enum Kind { Choose, Press, Toggle, DragReport, FormValue, Move, Close };
+  Kind kind;
+  ControlModel* control = nullptr;  // Choose, Press, Toggle, DragReport
+  XPanelModel* xpanel = nullptr;    // FormValue
+  int id = 0;                       // FormValue: the control id
+  int value = 0;                    // the item, value or on (1) / off (0)
+  int x = 0, y = 0;                 // DragReport: the point; Move: the position
+  bool moving = false;              // DragReport: a move (else the press)
+};
+
 // How a running panel is shown.
 class PanelBackend {
  public:
@@ -188,12 +200,18 @@ class PanelHost {
   // coordinates: a first report with third value 0, then moves of at most
   // step pixels along each axis.
   bool drag(ControlModel& control, int fromX, int fromY, int toX, int toY, int step = 8);
+  // One report of a drag: moving false for the press, true for each move.
+  bool dragReport(ControlModel& control, int x, int y, bool moving);
   // The user sets a property-panel value: the change callback gets event 2.
   void setFormValue(XPanelModel& xpanel, int id, int value);
   void move(PanelModel& panel, int x, int y);
-  void close(PanelModel& panel) { panel.running = false; }
+  void close(PanelModel& panel);
   // Draws a control as a host does on its own, e.g. when a window is exposed.
   void drawControl(ControlModel& control, int mode);
+
+  // Told of every user action above that was taken, after the module's
+  // callback returned.
+  std::function<void(const UserAction&)> onUserAction;
 
   // The host behind a module's call.
   static PanelHost& current();
@@ -203,6 +221,9 @@ class PanelHost {
  private:
   friend struct ServiceCalls;
   void fire(ControlModel& control);
+  void tell(const UserAction& action) {
+    if (onUserAction) onUserAction(action);
+  }
 
   PanelBackend* backend_;
   HeadlessBackend defaultBackend_;

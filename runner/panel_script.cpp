@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -237,6 +238,65 @@ std::string playScript(PanelHost& host, PanelModel& panel, const Script& script)
   }
   host.close(panel);
   return "";
+}
+
+ScriptRecorder::ScriptRecorder(PanelHost& host) : host_(host) {
+  host_.onUserAction = [this](const UserAction& a) { record(a); };
+}
+
+ScriptRecorder::~ScriptRecorder() {
+  host_.onUserAction = nullptr;
+}
+
+void ScriptRecorder::record(const UserAction& a) {
+  auto line = [this](const std::string& s) { text_ += s + "\n"; };
+  auto item = [](const std::vector<std::string>& items, int index) {
+    return index >= 0 && index < static_cast<int>(items.size()) ? items[index]
+                                                                : std::to_string(index);
+  };
+  const std::string type = a.control ? a.control->typeName : "";
+  switch (a.kind) {
+    case UserAction::Choose:
+      if (type == "PopupControl") line("view " + item(a.control->items, a.value));
+      if (type == "HSlideControl") line("zoom " + std::to_string(a.value));
+      break;
+    case UserAction::Press:
+      if (type == "ButtonControl") line("update");
+      break;
+    case UserAction::Toggle:
+      if (type == "BoolControl") line(std::string("auto ") + (a.value ? "on" : "off"));
+      break;
+    case UserAction::DragReport:
+      if (a.moving) {
+        line("drag " + std::to_string(lastX_) + " " + std::to_string(lastY_) + " " +
+             std::to_string(a.x) + " " + std::to_string(a.y));
+      }
+      lastX_ = a.x;
+      lastY_ = a.y;
+      break;
+    case UserAction::FormValue: {
+      const XPanelControlRow* row = a.xpanel->control(a.id);
+      if (!row || !row->label) break;
+      std::string word = row->label;
+      for (char& ch : word) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+      if (word == "enable") {
+        line(std::string("enable ") + (a.value ? "on" : "off"));
+      } else if (word == "target") {
+        auto choices = a.xpanel->choices.find(a.id);
+        line("target " + (choices == a.xpanel->choices.end() ? std::to_string(a.value)
+                                                             : item(choices->second, a.value)));
+      } else if (word == "threshold" || word == "strength") {
+        line(word + " " + std::to_string(a.value));
+      }
+      break;
+    }
+    case UserAction::Move:
+      line("move " + std::to_string(a.x) + " " + std::to_string(a.y));
+      break;
+    case UserAction::Close:
+      line("close");
+      break;
+  }
 }
 
 }  // namespace oru_runner

@@ -47,4 +47,22 @@ Script readScriptFile(const std::string& path);
 // then too). Throws nothing: it runs inside the module's call to runPanel.
 std::string playScript(PanelHost& host, PanelModel& panel, const Script& script);
 
+// Writes down what a user does to the panels of a host as a script that
+// plays it again: each drag report becomes a drag from the last point.
+class ScriptRecorder {
+ public:
+  explicit ScriptRecorder(PanelHost& host);
+  ~ScriptRecorder();
+  ScriptRecorder(const ScriptRecorder&) = delete;
+  ScriptRecorder& operator=(const ScriptRecorder&) = delete;
+
+  const std::string& text() const { return text_; }
+
+ private:
+  void record(const UserAction& action);
+  PanelHost& host_;
+  std::string text_;
+  int lastX_ = 0, lastY_ = 0;
+};
+
 }  // namespace oru_runner

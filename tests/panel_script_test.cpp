@@ -140,6 +140,42 @@ TEST_F(ScriptedDialogTest, PictureShowsTheCanvasAsTheModulePaintedIt) {
   EXPECT_GT(differing, 10);
 }
 
+TEST_F(ScriptedDialogTest, ARecordedSessionPlaysBackToTheSameState) {
+  giveFrame(900, 700, where);
+  std::string recorded;
+  {
+    oru_runner::ScriptRecorder recorder(host);
+    // A user drags past the frame's edge and back: each report counts.
+    EXPECT_EQ(play("zoom 1\ndrag 10 10 200 150\ndrag 200 150 -300 -100\nview Alpha\n"
+                   "target RGB\nenable off\nthreshold 99\nauto on\nupdate\nmove 7 8\n"),
+              "");
+    recorded = recorder.text();
+  }
+  EXPECT_NE(recorded.find("zoom 1\n"), std::string::npos);
+  EXPECT_NE(recorded.find("view Alpha\ntarget RGB\nenable off\nthreshold 99\nauto on\n"
+                          "update\nmove 7 8\nclose\n"),
+            std::string::npos)
+      << recorded;
+  const int viewX = inst->viewX, viewY = inst->viewY;
+  const oru_runner::Picture first = picture;
+
+  FilterInstance* again = OruCreate(nullptr);
+  std::swap(inst, again);
+  giveFrame(900, 700, where);
+  EXPECT_EQ(play(recorded), "");
+  EXPECT_EQ(inst->viewX, viewX);
+  EXPECT_EQ(inst->viewY, viewY);
+  EXPECT_EQ(inst->zoom, 1);
+  EXPECT_EQ(inst->previewChannel, 1);
+  EXPECT_EQ(inst->target, 0);
+  EXPECT_EQ(inst->enable, 0);
+  EXPECT_EQ(inst->threshold, 99);
+  EXPECT_EQ(inst->panelX, 7);
+  EXPECT_EQ(picture.rgb, first.rgb);
+  std::swap(inst, again);
+  OruDestroy(again);
+}
+
 TEST(PanelPicture, SavesAPngAndNamesAFolderThatIsMissing) {
   std::string dir = freshTempDir("picture");
   oru_runner::Picture p;
