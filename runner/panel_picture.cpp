@@ -93,7 +93,7 @@ void drawXPanel(Painter& p, const XPanelModel& xp, int x, int y, int w, const fl
   }
 }
 
-void drawControl(Painter& p, const PanelHost& host, const ControlModel& c) {
+void drawControl(Painter& p, const ControlModel& c) {
   if (c.state == ControlState::Hidden || c.state == ControlState::Created) return;
   const float* ink = c.state == ControlState::Disabled ? kGreyed : kInk;
   const std::string& type = c.typeName;
@@ -119,12 +119,11 @@ void drawControl(Painter& p, const PanelHost& host, const ControlModel& c) {
     p.frame(c.x, c.y, std::max(c.width, 20), std::max(c.height, 20), ink);
     p.text(c.x + 3, c.y + 3, c.label.empty() ? type : c.label, ink);
   }
-  (void)host;
 }
 
 }  // namespace
 
-Picture renderPanelPicture(const PanelHost& host, const PanelModel& panel) {
+Picture renderPanelPicture(const PanelHost& /*host*/, const PanelModel& panel) {
   Picture picture;
   picture.width = panel.width;
   picture.height = panel.height;
@@ -135,7 +134,7 @@ Picture renderPanelPicture(const PanelHost& host, const PanelModel& panel) {
   image.set_pixels(ROI(0, panel.width, 0, panel.height, 0, 1, 0, 3), OIIO::TypeDesc::UINT8,
                    panel.pixels.data());
   Painter painter(image);
-  for (const auto& c : panel.controls) drawControl(painter, host, *c);
+  for (const auto& c : panel.controls) drawControl(painter, *c);
 
   picture.rgb.resize(static_cast<std::size_t>(panel.width) * panel.height * 3);
   image.get_pixels(ROI(0, panel.width, 0, panel.height, 0, 1, 0, 3), OIIO::TypeDesc::UINT8,

@@ -15,7 +15,7 @@ skip() {
   echo "SKIPPED: $*"
   exit 77
 }
-for tool in Xvfb xdotool import convert compare; do
+for tool in Xvfb xdpyinfo xdotool import convert compare; do
   command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps installs it)"
 done
 
@@ -29,19 +29,35 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Xvfb chooses a free display and writes its number to descriptor 3.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  kill -0 "$xvfb" 2>/dev/null || break
-  sleep 0.1
+# An X server of our own. Other programs on this machine may run X servers
+# that this one cannot see the lock files of, so the screen gets a size of
+# its own (1031 x 773) and the server that answers on a display must show it.
+width=1031
+height=773
+start=$((100 + $$ % 800))
+for n in $(seq "$start" $((start + 20))); do
+  Xvfb ":$n" -screen 0 "${width}x${height}x24" -nolisten tcp 2>"$work/xvfb.log" &
+  xvfb=$!
+  for _ in $(seq 50); do
+    kill -0 "$xvfb" 2>/dev/null || break
+    xdpyinfo -display ":$n" >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  xdpyinfo -display ":$n" >"$work/xdpyinfo" 2>&1 || true
+  if kill -0 "$xvfb" 2>/dev/null && grep -q "dimensions: *${width}x${height} pixels" "$work/xdpyinfo"; then
+    export DISPLAY=":$n"
+    break
+  fi
+  kill "$xvfb" 2>/dev/null || true
+  wait "$xvfb" 2>/dev/null || true
+  xvfb=""
 done
-[ -s "$work/display" ] || skip "no X server could be started: $(tail -n 3 "$work/xvfb.log")"
-export DISPLAY=":$(cat "$work/display")"
+[ -n "$xvfb" ] || skip "no X server could be started: $(tail -n 3 "$work/xvfb.log")"
 
 fail() {
   echo "FAILED: $*"
+  echo "display $DISPLAY: $(xdpyinfo 2>/dev/null | grep dimensions || true)"
+  xdotool search --name 'Oru' 2>/dev/null | while read -r w; do xdotool getwindowname "$w"; done || true
   for f in "$work"/dialog.out "$work"/recorded.txt; do
     [ -f "$f" ] && { echo "--- $f"; cat "$f"; }
   done
@@ -67,9 +83,10 @@ done
 sleep 0.5
 
 # Without a window manager the window stands where the module put it:
-# centred on the 1024 x 768 screen.
+# centred on the screen.
 eval "$(xdotool getwindowgeometry --shell "$wid")"
-[ "$X,$Y,$WIDTH,$HEIGHT" = "350,199,324,370" ] || fail "window at $X,$Y size ${WIDTH}x$HEIGHT"
+[ "$X,$Y,$WIDTH,$HEIGHT" = "$(((width - 324) / 2)),$(((height - 370) / 2)),324,370" ] ||
+  fail "window at $X,$Y size ${WIDTH}x$HEIGHT"
 
 at() { xdotool mousemove --window "$wid" "$1" "$2"; }
 at 120 112; xdotool click 1; sleep 0.3        # the zoom slider
