@@ -108,11 +108,11 @@ int runDialog(const DialogOptions& o) {
 
   std::string scriptProblem;
   std::unique_ptr<HostError> pictureError;
-  auto takePicture = [&](PanelHost& host, PanelModel& panel) {
+  auto takePicture = [&](PanelHost&, PanelModel& panel) {
     if (o.screenshot.empty()) return;
     // Nothing may be thrown through the module's call to runPanel.
     try {
-      savePicturePng(renderPanelPicture(host, panel), o.screenshot);
+      savePicturePng(renderPanelPicture(panel), o.screenshot);
     } catch (const HostError& e) {
       pictureError = std::make_unique<HostError>(e);
     }

@@ -123,7 +123,7 @@ void drawControl(Painter& p, const ControlModel& c) {
 
 }  // namespace
 
-Picture renderPanelPicture(const PanelHost& /*host*/, const PanelModel& panel) {
+Picture renderPanelPicture(const PanelModel& panel) {
   Picture picture;
   picture.width = panel.width;
   picture.height = panel.height;

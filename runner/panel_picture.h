@@ -16,7 +16,7 @@ struct Picture {
   std::vector<std::uint8_t> rgb;
 };
 
-Picture renderPanelPicture(const PanelHost& host, const PanelModel& panel);
+Picture renderPanelPicture(const PanelModel& panel);
 
 // Writes the picture as a PNG file, atomically; throws HostError naming path.
 void savePicturePng(const Picture& picture, const std::string& path);

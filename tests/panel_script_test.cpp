@@ -76,7 +76,7 @@ class ScriptedDialogTest : public DialogTest {
     backend.setPlayer([&](PanelHost& h, PanelModel& panel) {
       problem = oru_runner::playScript(h, panel, script);
       EXPECT_FALSE(panel.running);
-      picture = oru_runner::renderPanelPicture(h, panel);
+      picture = oru_runner::renderPanelPicture(panel);
     });
     EXPECT_EQ(OruOptions(inst), nullptr);
     return problem;
