@@ -30,6 +30,7 @@ struct DialogOptions {
   std::string screenshot;
   std::string settings;
   std::string record;
+  std::vector<std::string> withdrawn;
   bool headless = false;
 };
 
@@ -139,6 +140,7 @@ int runDialog(const DialogOptions& o) {
   const bool inWindow = !o.headless && o.script.empty() && displayAvailable();
   PanelHost host(inWindow ? static_cast<PanelBackend*>(&windowed) : &headless);
   ScriptRecorder recorder(host);
+  for (const auto& service : o.withdrawn) host.withdraw(service);
   if (inWindow) {
     const ScreenSize screen = displaySize();
     host.setScreen(screen.width, screen.height);
@@ -176,6 +178,12 @@ CommandRun addDialogCommand(CLI::App& app) {
                       "Settings block: loaded first when it exists, saved on close");
   command->add_option("--record", o->record,
                       "Write what the user did as a script that plays it again");
+  command
+      ->add_option("--withdraw", o->withdrawn,
+                   "Run as a host that does not offer this service (LWPanelServices, "
+                   "RasterServices or LWXPanel)")
+      ->check(CLI::IsMember(
+          {PanelHost::kPanelServices, PanelHost::kRasterServices, PanelHost::kXPanelServices}));
   command->add_flag("--headless", o->headless,
                     "No window: play --script (or nothing) in the scripted back end");
   return [command, o]() -> int {

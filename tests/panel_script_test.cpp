@@ -246,5 +246,24 @@ TEST(DialogCommand, BadInputIsNamedAndNothingIsSaved) {
   EXPECT_FALSE(std::filesystem::exists(dir + "/oru.set"));
 }
 
+TEST(DialogCommand, TheDialogsFailureMessageIsPrintedAndFails) {
+  std::string dir = freshTempDir("dialog_command_failure");
+  int code = 0;
+  std::ofstream(dir + "/frame.ppm", std::ios::binary) << "P6\n2 2\n255\n"
+                                                      << std::string(12, '\x40');
+  const std::pair<const char*, const char*> cases[] = {
+      {"LWPanelServices", "Could not access Panels global!"},
+      {"LWXPanel", "Could not create requester panel!"}};
+  for (const auto& [service, message] : cases) {
+    std::string out = oru("dialog '" + dir + "/frame.ppm' --headless --withdraw " + service +
+                              " --settings '" + dir + "/oru.set'",
+                          &code);
+    EXPECT_EQ(code, 1) << out;
+    EXPECT_NE(out.find(std::string("the options dialog failed: ") + message), std::string::npos)
+        << out;
+    EXPECT_FALSE(std::filesystem::exists(dir + "/oru.set"));
+  }
+}
+
 }  // namespace
 }  // namespace oru_test
