@@ -192,6 +192,11 @@ TEST(PanelPicture, SavesAPngAndNamesAFolderThatIsMissing) {
 
 // ---- oru dialog -----------------------------------------------------------------
 
+// A 2 x 2 grey frame: what the preview shows of it does not matter here.
+void writeTinyFrame(const std::string& dir) {
+  std::ofstream(dir + "/frame.ppm", std::ios::binary) << "P6\n2 2\n255\n" << std::string(12, '\x40');
+}
+
 std::string oru(const std::string& args, int* code) {
   return commandOutput(std::string("'") + ORU_PROGRAM_FILE + "' " + args + " 2>&1", code);
 }
