@@ -194,7 +194,8 @@ TEST(PanelPicture, SavesAPngAndNamesAFolderThatIsMissing) {
 
 // A 2 x 2 grey frame: what the preview shows of it does not matter here.
 void writeTinyFrame(const std::string& dir) {
-  std::ofstream(dir + "/frame.ppm", std::ios::binary) << "P6\n2 2\n255\n" << std::string(12, '\x40');
+  std::ofstream(dir + "/frame.ppm", std::ios::binary) << "P6\n2 2\n255\n"
+                                                      << std::string(12, '\x40');
 }
 
 std::string oru(const std::string& args, int* code) {
@@ -204,9 +205,7 @@ std::string oru(const std::string& args, int* code) {
 TEST(DialogCommand, PlaysAScriptSavesTheSettingsAndAPicture) {
   std::string dir = freshTempDir("dialog_command");
   int code = 0;
-  // A 2 x 2 frame: the module's own image of it does not matter here.
-  std::ofstream(dir + "/frame.ppm", std::ios::binary) << "P6\n2 2\n255\n"
-                                                      << std::string(12, '\x40');
+  writeTinyFrame(dir);
   std::ofstream(dir + "/walk.txt") << "threshold 150\nstrength 30\ntarget RGB\n";
   std::string out =
       oru("dialog '" + dir + "/frame.ppm' --script '" + dir + "/walk.txt' --settings '" + dir +
@@ -228,8 +227,7 @@ TEST(DialogCommand, PlaysAScriptSavesTheSettingsAndAPicture) {
 TEST(DialogCommand, BadInputIsNamedAndNothingIsSaved) {
   std::string dir = freshTempDir("dialog_command_bad");
   int code = 0;
-  std::ofstream(dir + "/frame.ppm", std::ios::binary) << "P6\n2 2\n255\n"
-                                                      << std::string(12, '\x40');
+  writeTinyFrame(dir);
   std::ofstream(dir + "/walk.txt") << "strength 30\nfly away\n";
   std::string out = oru("dialog '" + dir + "/frame.ppm' --script '" + dir +
                             "/walk.txt' --settings '" + dir + "/oru.set'",
@@ -254,8 +252,7 @@ TEST(DialogCommand, BadInputIsNamedAndNothingIsSaved) {
 TEST(DialogCommand, TheDialogsFailureMessageIsPrintedAndFails) {
   std::string dir = freshTempDir("dialog_command_failure");
   int code = 0;
-  std::ofstream(dir + "/frame.ppm", std::ios::binary) << "P6\n2 2\n255\n"
-                                                      << std::string(12, '\x40');
+  writeTinyFrame(dir);
   const std::pair<const char*, const char*> cases[] = {
       {"LWPanelServices", "Could not access Panels global!"},
       {"LWXPanel", "Could not create requester panel!"}};
