@@ -26,3 +26,9 @@ ORU_EXPORT void writeF_a(const FilterAccess* access, FilterInstance* instance, i
 ORU_EXPORT void writeP_a(const FilterAccess* access, FilterInstance* instance, int x, int y,
                          const Pixel* in);
 }
+
+// The routine sets of the two kinds of run. A frame run reads the source from
+// the host's rows and smooths the working planes; a preview run reads the
+// working planes and smooths the preview planes.
+PixelOps frameRunOps();
+PixelOps previewRunOps();

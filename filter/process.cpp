@@ -1,5 +1,139 @@
-// The per-frame callback. (Placeholder until the engine lands: it writes the
-// frame back unchanged.)
-#include "filter/oru.h"
+// The per-frame callback: the frame into the working planes, the smoothing
+// run, every pixel back to the host, and the planes refilled with the
+// unsmoothed frame for the preview.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
 
-extern "C" void OruProcess(FilterInstance* /*instance*/, const FilterAccess* /*access*/) {}
+#include "filter/engine.h"
+#include "filter/heap.h"
+#include "filter/pixel_ops.h"
+#include "filter/sample_convert.h"
+#include "filter/work_settings.h"
+
+namespace {
+
+constexpr int kLineTypes[4] = {LINE_RED, LINE_GREEN, LINE_BLUE, LINE_ALPHA};
+
+// a * b, or false when it does not fit a size_t.
+bool sizeProduct(std::size_t a, std::size_t b, std::size_t* product) {
+  if (b != 0 && a > static_cast<std::size_t>(-1) / b) return false;
+  *product = a * b;
+  return true;
+}
+
+void releaseLineTables(FilterInstance* inst) {
+  for (auto& table : inst->lineTable) {
+    heapFree(table);
+    table = nullptr;
+  }
+}
+
+void releasePlanes(FilterInstance* inst) {
+  for (auto& plane : inst->planes) {
+    heapFree(plane);
+    plane = nullptr;
+  }
+}
+
+// Allocates all four blocks of size bytes, attempting every one; on any
+// failure releases those it got and gives false.
+template <typename T>
+bool allocateFour(T* blocks[4], std::size_t size, bool sizeFits) {
+  bool ok = true;
+  for (int c = 0; c < 4; ++c) {
+    blocks[c] = sizeFits ? static_cast<T*>(heapAlloc(size)) : nullptr;
+    if (!blocks[c]) ok = false;
+  }
+  if (!ok) {
+    for (int c = 0; c < 4; ++c) {
+      heapFree(blocks[c]);
+      blocks[c] = nullptr;
+    }
+  }
+  return ok;
+}
+
+// Fetches every row of the four channels and converts it into the planes,
+// top to bottom. The first fill keeps the rows in the line tables. A row the
+// host does not give (null) fills as samples of 0.
+void fillPlanes(FilterInstance* inst, const FilterAccess* access, bool keepRows) {
+  const std::size_t width = static_cast<std::size_t>(inst->width);
+  for (int y = 0; y < inst->height; ++y) {
+    const float* rows[4];
+    for (int c = 0; c < 4; ++c) rows[c] = access->fetchLine(kLineTypes[c], y);
+    if (keepRows) {
+      for (int c = 0; c < 4; ++c) inst->lineTable[c][y] = rows[c];
+    }
+    for (int c = 0; c < 4; ++c) {
+      std::uint8_t* out = inst->planes[c] + static_cast<std::size_t>(y) * width;
+      const float* row = rows[c];
+      if (!row) {
+        std::memset(out, 0, width);
+        continue;
+      }
+      for (std::size_t x = 0; x < width; ++x) out[x] = sampleToByte(row[x]);
+    }
+  }
+}
+
+// Every pixel of the planes to the host's output, colour before alpha.
+void writeOutput(FilterInstance* inst, const FilterAccess* access) {
+  const PixelReadFunc getDst = inst->pixelOps.getDst;
+  const PixelReadFunc getDstA = inst->pixelOps.getDstA;
+  for (int y = 0; y < inst->height; ++y) {
+    for (int x = 0; x < inst->width; ++x) {
+      Pixel p;
+      getDst(inst, x, y, &p);
+      writeF(access, inst, x, y, &p);
+      getDstA(inst, x, y, &p);
+      writeF_a(access, inst, x, y, &p);
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" void OruProcess(FilterInstance* instance, const FilterAccess* access) {
+  instance->pixelOps = frameRunOps();
+  copyWorkSettings(instance);
+
+  const int frameWidth = access->frameWidth, frameHeight = access->frameHeight;
+  if (frameWidth <= 0 || frameHeight <= 0) {
+    // An empty frame: no pixel to fetch, smooth or store. It is the last
+    // frame now, held without planes.
+    releasePlanes(instance);
+    instance->processError = 0;
+    instance->width = frameWidth > 0 ? frameWidth : 0;
+    instance->height = frameHeight > 0 ? frameHeight : 0;
+    instance->processed = 1;
+    return;
+  }
+
+  std::size_t tableSize = 0, planeSize = 0;
+  bool tableFits =
+      sizeProduct(static_cast<std::size_t>(frameHeight), sizeof(const float*), &tableSize);
+  if (!allocateFour(instance->lineTable, tableSize, tableFits)) {
+    instance->processError = 1;
+    return;
+  }
+
+  releasePlanes(instance);
+  bool planeFits = sizeProduct(static_cast<std::size_t>(frameWidth),
+                               static_cast<std::size_t>(frameHeight), &planeSize);
+  if (!allocateFour(instance->planes, planeSize, planeFits)) {
+    instance->processError = 1;
+    releaseLineTables(instance);
+    return;
+  }
+
+  instance->processError = 0;
+  instance->width = frameWidth;
+  instance->height = frameHeight;
+  fillPlanes(instance, access, true);
+  instance->processed = 1;
+  if (instance->enable == 1) smooth(access, instance, 1);
+  writeOutput(instance, access);
+  fillPlanes(instance, access, false);
+  releaseLineTables(instance);
+}
