@@ -5,9 +5,9 @@
 //   build/dialog_bench
 #include <benchmark/benchmark.h>
 
-#include <cmath>
 #include <functional>
 
+#include "bench/test_frames.h"
 #include "filter/oru.h"
 #include "runner/frame_access.h"
 #include "runner/host_services.h"
@@ -21,30 +21,15 @@ using oru_runner::HostFrame;
 using oru_runner::PanelHost;
 using oru_runner::PanelModel;
 
-// A frame with aliased edges everywhere: hard-edged discs and slanted bands.
-void paintFrame(HostFrame& frame) {
-  const int w = frame.width(), h = frame.height();
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      const bool band = ((x * 3 + y * 7) / 97) % 2 == 0;
-      const int cx = x % 160 - 80, cy = y % 120 - 60;
-      const bool disc = cx * cx + cy * cy < 45 * 45;
-      frame.in(0, x, y) = disc ? 0.9f : (band ? 0.1f : 0.6f);
-      frame.in(1, x, y) = disc ? 0.2f : (band ? 0.3f : 0.8f);
-      frame.in(2, x, y) = band ? 0.7f : 0.2f;
-      frame.in(3, x, y) = disc ? 1.0f : 0.0f;
-    }
-  }
-}
-
 // Processes a frame of the given size, opens the dialog, and hands the
 // running panel to measure.
-void withDialog(int width, int height, const std::function<void(PanelHost&, PanelModel&)>& measure) {
+void withDialog(int width, int height,
+                const std::function<void(PanelHost&, PanelModel&)>& measure) {
   global_func = oru_runner::hostLookup;
   FilterInstance* inst = OruCreate(nullptr);
   {
     HostFrame frame(width, height);
-    paintFrame(frame);
+    oru_bench::paintRenderedFrame(frame);
     frame.run([inst](const FilterAccess& access) { OruProcess(inst, &access); });
   }
   HeadlessBackend backend(measure);
@@ -53,7 +38,9 @@ void withDialog(int width, int height, const std::function<void(PanelHost&, Pane
   OruDestroy(inst);
 }
 
-ControlModel& control(PanelModel& panel, int index) { return *panel.controls.at(index); }
+ControlModel& control(PanelModel& panel, int index) {
+  return *panel.controls.at(index);
+}
 
 // "update": the window of the frame is smoothed again and painted.
 void PreviewRecompute(benchmark::State& state) {

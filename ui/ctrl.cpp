@@ -3,6 +3,7 @@
 
 #include "filter/engine.h"
 #include "filter/pixel_ops.h"
+#include "filter/work_settings.h"
 #include "ui/xctrl.h"
 
 extern "C" {
@@ -51,15 +52,8 @@ void recomputePreview(FilterInstance* inst, int columns, int rows) {
       for (int k = 0; k < columns; ++k) to[j * kPreviewWidth + k] = from[j * inst->width + k];
     }
   }
-  inst->pixelOps.getSrc = readB;
-  inst->pixelOps.getDst = readP;
-  inst->pixelOps.putDst = writeP;
-  inst->pixelOps.getSrcA = readB_a;
-  inst->pixelOps.getDstA = readP_a;
-  inst->pixelOps.putDstA = writeP_a;
-  inst->workStrength = inst->strength;
-  inst->workThreshold = inst->threshold;
-  inst->workMode = inst->target + 1;
+  inst->pixelOps = previewRunOps();
+  copyWorkSettings(inst);
   smooth(nullptr, inst, 0);
 }
 
