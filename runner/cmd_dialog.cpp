@@ -11,6 +11,7 @@
 #include "runner/atomic_file.h"
 #include "runner/commands.h"
 #include "runner/filter_instance.h"
+#include "runner/frame_access.h"
 #include "runner/host_error.h"
 #include "runner/host_services.h"
 #include "runner/loaded_module.h"
@@ -34,13 +35,9 @@ struct DialogOptions {
   bool headless = false;
 };
 
-// An image as four planes of float samples R, G, B, A, the host's rows.
-struct FramePlanes {
-  int width = 0, height = 0;
-  std::vector<float> planes[4];
-};
-
-FramePlanes readImage(const std::string& path) {
+// Reads an image file as a frame: R, G, B and A as the host hands them over
+// (grey fills all three colours; without alpha the frame is opaque).
+std::unique_ptr<HostFrame> readImage(const std::string& path) {
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) throw HostError(path, "no such image file");
   auto in = OIIO::ImageInput::open(path);
@@ -51,44 +48,16 @@ FramePlanes readImage(const std::string& path) {
   if (!in->read_image(0, 0, 0, channels, OIIO::TypeDesc::FLOAT, pixels.data())) {
     throw HostError(path, "cannot read image: " + in->geterror());
   }
-  FramePlanes frame;
-  frame.width = spec.width;
-  frame.height = spec.height;
+  auto frame = std::make_unique<HostFrame>(spec.width, spec.height);
   const std::size_t n = static_cast<std::size_t>(spec.width) * spec.height;
-  for (int c = 0; c < 4; ++c) frame.planes[c].resize(n);
   for (std::size_t i = 0; i < n; ++i) {
     const float* p = &pixels[i * channels];
-    const float grey = p[0];
-    frame.planes[0][i] = p[0];
-    frame.planes[1][i] = channels >= 3 ? p[1] : grey;
-    frame.planes[2][i] = channels >= 3 ? p[2] : grey;
-    frame.planes[3][i] = channels >= 4 ? p[3] : (channels == 2 ? p[1] : 1.0f);
+    frame->input(0)[i] = p[0];
+    frame->input(1)[i] = channels >= 3 ? p[1] : p[0];
+    frame->input(2)[i] = channels >= 3 ? p[2] : p[0];
+    frame->input(3)[i] = channels >= 4 ? p[3] : (channels == 2 ? p[1] : 1.0f);
   }
   return frame;
-}
-
-// The frame the module is processing: its rows come from here, its output
-// goes nowhere (the dialog only needs the last frame).
-const FramePlanes* processing = nullptr;
-
-const float* fetchLine(int lineType, int y) {
-  const int c = lineType - LINE_RED;
-  if (!processing || c < 0 || c > 3 || y < 0 || y >= processing->height) return nullptr;
-  return processing->planes[c].data() + static_cast<std::size_t>(y) * processing->width;
-}
-void storeColour(int, int, const float*) {}
-void storeAlpha(int, int, float) {}
-
-void processFrame(FilterHandle& instance, const FramePlanes& frame) {
-  FilterAccess access{};
-  access.frameWidth = frame.width;
-  access.frameHeight = frame.height;
-  access.fetchLine = &fetchLine;
-  access.storeColour = &storeColour;
-  access.storeAlpha = &storeAlpha;
-  processing = &frame;
-  instance.process(access);
-  processing = nullptr;
 }
 
 int runDialog(const DialogOptions& o) {
@@ -104,8 +73,8 @@ int runDialog(const DialogOptions& o) {
     instance.load(readSettingsFile(o.settings));
   }
 
-  FramePlanes frame = readImage(o.input);
-  processFrame(instance, frame);
+  // The preview shows the last frame the filter took.
+  readImage(o.input)->run([&instance](const FilterAccess& access) { instance.process(access); });
 
   std::string scriptProblem;
   std::unique_ptr<HostError> pictureError;
