@@ -123,6 +123,14 @@ convert "$work/screen.png" -crop "320x240+$((X + 4))+$((Y + 128))" +repage "$wor
 convert "$work/headless.png" -crop "320x240+4+128" +repage "$work/headless-canvas.png"
 differing="$(compare -metric AE "$work/window-canvas.png" "$work/headless-canvas.png" null: 2>&1 || true)"
 [ "$differing" = 0 ] || fail "window and headless canvases differ in $differing pixels"
+# The last "update" smoothed it: without it the same session shows the frame
+# as it came in.
+tac "$work/recorded.txt" | awk '!done && /^update$/ { done = 1; next } 1' | tac >"$work/unsmoothed.txt"
+"$oru" dialog "$work/frame.png" --headless --script "$work/unsmoothed.txt" \
+  --screenshot "$work/unsmoothed.png" >"$work/unsmoothed.out" 2>&1 || fail "headless replay failed"
+convert "$work/unsmoothed.png" -crop "320x240+4+128" +repage "$work/unsmoothed-canvas.png"
+differing="$(compare -metric AE "$work/window-canvas.png" "$work/unsmoothed-canvas.png" null: 2>&1 || true)"
+[ "$differing" != 0 ] || fail "the canvas shows no smoothing"
 # And the canvas is not empty: the preview was painted.
 colours="$(convert "$work/window-canvas.png" -format %k info:)"
 [ "$colours" -gt 2 ] || fail "the canvas shows $colours colours"
