@@ -4,6 +4,7 @@
 #include <OpenImageIO/imageio.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -117,6 +118,11 @@ int runDialog(const DialogOptions& o) {
 
   std::string message = instance.options();
   if (!message.empty()) throw HostError(module.path(), "the options dialog failed: " + message);
+  if (windowed.displayFailed()) {
+    const char* display = std::getenv("DISPLAY");
+    throw HostError(std::string("display ") + (display ? display : ""),
+                    "cannot open the display (use --headless without one)");
+  }
   if (!scriptProblem.empty()) throw HostError(o.script, scriptProblem);
   if (pictureError) throw *pictureError;
 

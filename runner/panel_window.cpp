@@ -9,7 +9,9 @@
 #include <FL/Fl_Hor_Slider.H>
 #include <FL/Fl_Value_Slider.H>
 #include <FL/fl_draw.H>
+#include <FL/x.H>
 #include <X11/Xlib.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +40,21 @@ ScreenSize displaySize() {
 }
 
 namespace {
+
+// FLTK ends the whole program when it cannot open the display, so the
+// display is opened here and handed to it. A server under load may refuse
+// a connection for a moment: a few tries are made.
+bool openDisplay() {
+  if (fl_display) return true;
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    if (::Display* display = XOpenDisplay(nullptr)) {
+      fl_open_display(display);
+      return true;
+    }
+    usleep(100 * 1000);
+  }
+  return false;
+}
 
 // The drag area: shows what the module copied onto the panel there, and
 // reports presses (third value 0) and drags (1) in its own coordinates.
@@ -299,6 +316,11 @@ WindowBackend::WindowBackend() = default;
 WindowBackend::~WindowBackend() = default;
 
 void WindowBackend::run(PanelHost& host, PanelModel& panel) {
+  if (!openDisplay()) {
+    displayFailed_ = true;
+    host.close(panel);
+    return;
+  }
   window_ = std::make_unique<Window>();
   window_->host = &host;
   window_->panel = &panel;

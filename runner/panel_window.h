@@ -28,7 +28,11 @@ class WindowBackend : public PanelBackend {
   void controlDrawn(ControlModel& control, int mode) override;
   void panelPainted(PanelModel& panel) override;
 
+  // True when run could not open the display (the panel was closed at once).
+  bool displayFailed() const { return displayFailed_; }
+
  private:
+  bool displayFailed_ = false;
   struct Window;
   std::unique_ptr<Window> window_;
 };

@@ -74,7 +74,7 @@ dialog=$!
 
 wid=""
 for _ in $(seq 100); do
-  wid="$(xdotool search --name '^Oru 1.10b$' 2>/dev/null | head -n 1 || true)"
+  wid="$(xdotool search --onlyvisible --name '^Oru 1.10b$' 2>/dev/null | head -n 1 || true)"
   [ -n "$wid" ] && break
   kill -0 "$dialog" 2>/dev/null || fail "oru dialog ended before its window opened"
   sleep 0.1
