@@ -155,6 +155,9 @@ namespace host_layout {
 constexpr std::size_t kWord = sizeof(void*);
 static_assert(sizeof(void (*)()) == kWord, "function pointers must be one word");
 static_assert(sizeof(std::uintptr_t) == kWord, "uintptr_t must be one word");
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(kWord == 4, "the 32-bit Windows host's words are 4 bytes");
+#endif
 
 #define HOST_WORD_AT(Record, field, word) \
   static_assert(offsetof(Record, field) == (word)*kWord, #Record "." #field " is not word " #word)

@@ -2,6 +2,8 @@
 
 #include <sys/wait.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 namespace oru_test {
@@ -23,6 +25,11 @@ std::string commandOutput(const std::string& command, int* exitCode) {
   int status = pclose(pipe);
   if (exitCode) *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return out;
+}
+
+bool windowsChecksRequired() {
+  const char* value = std::getenv("ORU_REQUIRE_WINDOWS");
+  return value && *value && std::strcmp(value, "0") != 0;
 }
 
 }  // namespace oru_test

@@ -8,7 +8,9 @@
 
 namespace oru_test {
 
-inline std::string moduleFile() { return ORU_MODULE_FILE; }
+inline std::string moduleFile() {
+  return ORU_MODULE_FILE;
+}
 inline std::string fixtureFile(const std::string& name) {
   return std::string(ORU_FIXTURE_DIR) + "/fixture_" + name + ".p";
 }
@@ -18,4 +20,30 @@ std::string freshTempDir(const std::string& name);
 // Runs a shell command and gives what it printed on standard output.
 std::string commandOutput(const std::string& command, int* exitCode = nullptr);
 
+// The cross-built Windows module and what inspects and runs it. A name is
+// empty when this build has no such file or tool.
+struct WindowsBuild {
+  std::string module = ORU_WINDOWS_MODULE_FILE;
+  std::string rawhost = ORU_WINDOWS_RAWHOST_FILE;
+  std::string objdump = ORU_MINGW_OBJDUMP;
+  std::string wine = ORU_WINE;
+  std::string winePrefix = ORU_WINE_PREFIX;
+};
+
+// True where the Windows checks must run (ORU_REQUIRE_WINDOWS=1, as in CI):
+// a missing cross compiler or Wine is then a failure, not a skip.
+bool windowsChecksRequired();
+
 }  // namespace oru_test
+
+// Skips the test with the reason when the condition fails, or fails it where
+// the Windows checks are required.
+#define ORU_NEED_WINDOWS(condition, reason)             \
+  do {                                                  \
+    if (!(condition)) {                                 \
+      if (oru_test::windowsChecksRequired()) {          \
+        FAIL() << (reason) << " (ORU_REQUIRE_WINDOWS)"; \
+      }                                                 \
+      GTEST_SKIP() << (reason);                         \
+    }                                                   \
+  } while (0)
