@@ -18,5 +18,6 @@ void addModuleOption(CLI::App& command, std::string& modulePath);
 
 CommandRun addDescribeCommand(CLI::App& app);
 CommandRun addFilterCommand(CLI::App& app);
+CommandRun addDialogCommand(CLI::App& app);
 
 }  // namespace oru_runner

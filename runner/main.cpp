@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
   std::vector<oru_runner::CommandRun> commands;
   commands.push_back(oru_runner::addDescribeCommand(app));
   commands.push_back(oru_runner::addFilterCommand(app));
+  commands.push_back(oru_runner::addDialogCommand(app));
 
   CLI11_PARSE(app, argc, argv);
   try {
