@@ -1,7 +1,6 @@
 // oru dialog: the module's options dialog on a frame, in a window when a
 // display is there, else (or with --script or --headless) played by a
 // script in the headless back end.
-#include <OpenImageIO/imageio.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,8 +12,10 @@
 #include "runner/commands.h"
 #include "runner/filter_instance.h"
 #include "runner/frame_access.h"
+#include "runner/frame_run.h"
 #include "runner/host_error.h"
 #include "runner/host_services.h"
+#include "runner/image_io.h"
 #include "runner/loaded_module.h"
 #include "runner/panel_host.h"
 #include "runner/panel_picture.h"
@@ -36,28 +37,11 @@ struct DialogOptions {
   bool headless = false;
 };
 
-// Reads an image file as a frame: R, G, B and A as the host hands them over
-// (grey fills all three colours; without alpha the frame is opaque).
-std::unique_ptr<HostFrame> readImage(const std::string& path) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) throw HostError(path, "no such image file");
-  auto in = OIIO::ImageInput::open(path);
-  if (!in) throw HostError(path, "cannot read image: " + OIIO::geterror());
-  const OIIO::ImageSpec& spec = in->spec();
-  const int channels = spec.nchannels;
-  std::vector<float> pixels(static_cast<std::size_t>(spec.width) * spec.height * channels);
-  if (!in->read_image(0, 0, 0, channels, OIIO::TypeDesc::FLOAT, pixels.data())) {
-    throw HostError(path, "cannot read image: " + in->geterror());
-  }
-  auto frame = std::make_unique<HostFrame>(spec.width, spec.height);
-  const std::size_t n = static_cast<std::size_t>(spec.width) * spec.height;
-  for (std::size_t i = 0; i < n; ++i) {
-    const float* p = &pixels[i * channels];
-    frame->input(0)[i] = p[0];
-    frame->input(1)[i] = channels >= 3 ? p[1] : p[0];
-    frame->input(2)[i] = channels >= 3 ? p[2] : p[0];
-    frame->input(3)[i] = channels >= 4 ? p[3] : (channels == 2 ? p[1] : 1.0f);
-  }
+// Reads an image file as the frame the host hands over (runner/image_io.h).
+std::unique_ptr<HostFrame> readFrame(const std::string& path) {
+  ImageFrame image = readImage(path);
+  auto frame = std::make_unique<HostFrame>(image.width, image.height);
+  for (int c = 0; c < 4; ++c) frame->input(c).swap(image.planes[c]);
   return frame;
 }
 
@@ -75,7 +59,8 @@ int runDialog(const DialogOptions& o) {
   }
 
   // The preview shows the last frame the filter took.
-  readImage(o.input)->run([&instance](const FilterAccess& access) { instance.process(access); });
+  std::unique_ptr<HostFrame> frame = readFrame(o.input);
+  filterFrame(instance, o.input, *frame);
 
   std::string scriptProblem;
   std::unique_ptr<HostError> pictureError;
