@@ -238,7 +238,7 @@ TEST(DialogCommand, BadInputIsNamedAndNothingIsSaved) {
 
   out = oru("dialog '" + dir + "/missing.png'", &code);
   EXPECT_NE(code, 0);
-  EXPECT_NE(out.find("missing.png: no such image file"), std::string::npos) << out;
+  EXPECT_NE(out.find("missing.png: no such file"), std::string::npos) << out;
 
   std::ofstream(dir + "/walk.txt", std::ios::trunc) << "zoom 9\n";
   out = oru("dialog '" + dir + "/frame.ppm' --script '" + dir + "/walk.txt' --settings '" + dir +
