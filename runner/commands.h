@@ -17,5 +17,7 @@ std::string defaultModulePath();
 void addModuleOption(CLI::App& command, std::string& modulePath);
 
 CommandRun addDescribeCommand(CLI::App& app);
+CommandRun addFilterCommand(CLI::App& app);
+CommandRun addDialogCommand(CLI::App& app);
 
 }  // namespace oru_runner

@@ -10,7 +10,9 @@ FilterHandle::FilterHandle(const LoadedModule& module) : module_(module) {
   if (!instance_) throw HostError(module.path(), "module could not create a filter instance");
 }
 
-FilterHandle::~FilterHandle() { module_.instanceCallbacks().destroyFunc(instance_); }
+FilterHandle::~FilterHandle() {
+  module_.instanceCallbacks().destroyFunc(instance_);
+}
 
 std::string FilterHandle::describe() const {
   DescribeFunc describe = module_.instanceCallbacks().describeFunc;

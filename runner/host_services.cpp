@@ -27,6 +27,8 @@ void offerService(const std::string& name, void* table) {
   }
 }
 
-void withdrawAllServices() { services().clear(); }
+void withdrawAllServices() {
+  services().clear();
+}
 
 }  // namespace oru_runner

@@ -21,8 +21,8 @@ LoadedModule::LoadedModule(const std::string& path) : library_(path) {
   descriptor_ = static_cast<const ModuleDescriptor*>(library_.symbol("_mod_descrip"));
   if (!descriptor_) throw HostError(path, "not an Oru host module (no _mod_descrip export)");
   if (descriptor_->magic != kModuleMagic) {
-    throw HostError(path, "module descriptor has magic " + hex(descriptor_->magic) +
-                              ", expected " + hex(kModuleMagic));
+    throw HostError(path, "module descriptor has magic " + hex(descriptor_->magic) + ", expected " +
+                              hex(kModuleMagic));
   }
   if (descriptor_->layoutVersion != kModuleLayoutVersion) {
     throw HostError(path, "module descriptor has layout version " +

@@ -17,6 +17,8 @@ int main(int argc, char** argv) {
 
   std::vector<oru_runner::CommandRun> commands;
   commands.push_back(oru_runner::addDescribeCommand(app));
+  commands.push_back(oru_runner::addFilterCommand(app));
+  commands.push_back(oru_runner::addDialogCommand(app));
 
   CLI11_PARSE(app, argc, argv);
   try {
@@ -25,6 +27,9 @@ int main(int argc, char** argv) {
       if (code >= 0) return code;
     }
   } catch (const oru_runner::HostError& e) {
+    std::fprintf(stderr, "oru: %s\n", e.what());
+    return 1;
+  } catch (const std::exception& e) {
     std::fprintf(stderr, "oru: %s\n", e.what());
     return 1;
   }

@@ -21,8 +21,7 @@ std::string defaultModulePath() {
 
 void addModuleOption(CLI::App& command, std::string& modulePath) {
   modulePath = defaultModulePath();
-  command.add_option("--module", modulePath, "The module file to load")
-      ->default_str(modulePath);
+  command.add_option("--module", modulePath, "The module file to load")->default_str(modulePath);
 }
 
 }  // namespace oru_runner

@@ -20,8 +20,8 @@ SharedLibrary::SharedLibrary(const std::string& path) : path_(path) {
 #if defined(_WIN32)
   handle_ = reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
   if (!handle_) {
-    throw HostError(path, "not a loadable library (LoadLibrary error " +
-                              std::to_string(GetLastError()) + ")");
+    throw HostError(
+        path, "not a loadable library (LoadLibrary error " + std::to_string(GetLastError()) + ")");
   }
 #else
   // A path without a slash would make dlopen search the library path.

@@ -193,4 +193,28 @@ TEST(WindowsModule, EntryPointOnlyReturnsOne) {
       << "the module has a thread-local storage directory";
 }
 
+// The entry point runs no constructors: a static object that needs one would
+// be left unmade. The list between __CTOR_LIST__ and __DTOR_LIST__ must hold
+// only its two marker words.
+TEST(WindowsModule, HasNoGlobalConstructors) {
+  oru_test::WindowsBuild windows;
+  ORU_NEED_WINDOWS_MODULE(windows);
+  std::string nm = windows.objdump;
+  nm.replace(nm.rfind("objdump"), 7, "nm");
+  std::string out = oru_test::commandOutput("'" + nm + "' '" + windows.module + "'");
+  unsigned long long ctors = 0, dtors = 0;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream words(line);
+    std::string address, type, name;
+    words >> address >> type >> name;
+    if (name == "__CTOR_LIST__") ctors = std::stoull(address, nullptr, 16);
+    if (name == "__DTOR_LIST__") dtors = std::stoull(address, nullptr, 16);
+    EXPECT_EQ(name.find("_GLOBAL__sub_I"), std::string::npos) << "a constructor: " << name;
+  }
+  ASSERT_NE(ctors, 0u) << "no constructor list in " << windows.module;
+  EXPECT_EQ(dtors - ctors, 8u) << "the constructor list is not empty";
+}
+
 }  // namespace

@@ -17,21 +17,12 @@ namespace {
 using oru_runner::HostError;
 using oru_runner::LoadedModule;
 
-// The message of the HostError that f throws, or "" when it throws none.
-template <typename F>
-std::string errorOf(F f) {
-  try {
-    f();
-  } catch (const HostError& e) {
-    return e.what();
-  }
-  return "";
-}
+using oru_test::errorOf;
 
-#define EXPECT_ERROR(expr, file, words)                         \
-  do {                                                          \
-    std::string message = errorOf([&] { expr; });               \
-    EXPECT_NE(message.find(file), std::string::npos) << message; \
+#define EXPECT_ERROR(expr, file, words)                           \
+  do {                                                            \
+    std::string message = errorOf([&] { expr; });                 \
+    EXPECT_NE(message.find(file), std::string::npos) << message;  \
     EXPECT_NE(message.find(words), std::string::npos) << message; \
   } while (0)
 

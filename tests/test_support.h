@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "runner/host_error.h"
 #include "runner/loaded_module.h"
 
 namespace oru_test {
@@ -16,6 +17,17 @@ inline std::string fixtureFile(const std::string& name) {
 }
 // A fresh, empty folder for one test's files.
 std::string freshTempDir(const std::string& name);
+
+// The message of the HostError that f throws, or "" when it throws none.
+template <typename F>
+std::string errorOf(F f) {
+  try {
+    f();
+  } catch (const oru_runner::HostError& e) {
+    return e.what();
+  }
+  return "";
+}
 
 // Runs a shell command and gives what it printed on standard output.
 std::string commandOutput(const std::string& command, int* exitCode = nullptr);
