@@ -1,6 +1,7 @@
 // One instance over a long session: a thousand frames of changing sizes,
 // from 1 x 1 to 1920 x 1080 (mostly small, a few full-size), with settings
-// that change between frames. What the instance holds must not grow.
+// that change between frames and the options dialog opened and closed
+// (headless) between some of them. What the instance holds must not grow.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,12 +10,29 @@
 
 #include "filter/heap.h"
 #include "filter/oru.h"
+#include "runner/host_services.h"
+#include "runner/panel_host.h"
 #include "tests/frame_host.h"
 #include "tests/heap_scope.h"
+#include "tests/host_objects.h"
 
 namespace {
 
+using oru_runner::PanelHost;
 using oru_test::FrameHost;
+
+// A user who looks at the last frame: picks a zoom and a view, updates the
+// preview, drags it about, sets Auto and changes the threshold.
+void lookAtPreview(PanelHost& host, oru_runner::PanelModel& panel, int i) {
+  host.choose(*panel.controls.at(CTRL_ZOOM_SLIDER), i % 4);
+  host.choose(*panel.controls.at(CTRL_VIEW_POPUP), i % 2);
+  host.press(*panel.controls.at(CTRL_UPDATE_BUTTON));
+  host.drag(*panel.controls.at(CTRL_CANVAS), 160, 120, 160 - 37 * (i % 5), 120 - 23 * (i % 3), 64);
+  host.setToggle(*panel.controls.at(CTRL_AUTO_TOGGLE), i % 3 == 0);
+  if (oru_runner::XPanelModel* xpanel = host.xpanelOf(panel)) {
+    host.setFormValue(*xpanel, 0x8003, 200 + i % 50);
+  }
+}
 
 struct Size {
   int width, height;
@@ -77,6 +95,10 @@ TEST(LongRun, AThousandFramesOfChangingSizesHoldNoMoreThanTheLastFrame) {
   const long baseline = heapHooks.live;  // the record and the preview planes
   std::mt19937 random(8);
   long residentAfterFirstLarge = 0;
+  oru_runner::HeadlessBackend backend;
+  PanelHost host(&backend);
+  global_func = oru_runner::hostLookup;
+  int openings = 0;
 
   for (int i = 0; i < 1000; ++i) {
     Size size = sessionFrame(i, random);
@@ -95,6 +117,16 @@ TEST(LongRun, AThousandFramesOfChangingSizesHoldNoMoreThanTheLastFrame) {
     ASSERT_EQ(frame.totalStores(), 2L * size.width * size.height);
     ASSERT_EQ(frame.badCalls(), 0);
     ASSERT_EQ(heapHooks.live, baseline + 4) << "only the working planes of the last frame";
+
+    if (i % 23 == 0) {
+      backend.setPlayer(
+          [i](PanelHost& h, oru_runner::PanelModel& panel) { lookAtPreview(h, panel, i); });
+      ASSERT_EQ(OruOptions(inst), nullptr);
+      ++openings;
+      ASSERT_EQ(host.counts().runPanel, openings);
+      ASSERT_EQ(oru_test::unfreedHostObjects(host), 0);
+      ASSERT_EQ(heapHooks.live, baseline + 4) << "the dialog holds nothing after it closed";
+    }
 
     if (size.width == 1920 && size.height == 1080 && residentAfterFirstLarge == 0) {
       residentAfterFirstLarge = residentBytes();
