@@ -498,12 +498,20 @@ bool PanelHost::setToggle(ControlModel& c, bool on) {
 
 bool PanelHost::drag(ControlModel& c, int fromX, int fromY, int toX, int toY, int step) {
   if (!dragReport(c, fromX, fromY, false)) return false;
-  if (step < 1) step = 1;
-  int x = fromX, y = fromY;
+  // The points may lie anywhere in the int range: distances are taken wide.
+  // A drag longer than kMaxDragMoves steps takes longer steps instead, so
+  // that it ends after at most kMaxDragMoves moves.
+  constexpr long long kMaxDragMoves = 256;
+  const long long dx = static_cast<long long>(toX) - fromX;
+  const long long dy = static_cast<long long>(toY) - fromY;
+  const long long longest = std::max(std::llabs(dx), std::llabs(dy));
+  long long s = std::max(step, 1);
+  if (longest > s * kMaxDragMoves) s = (longest + kMaxDragMoves - 1) / kMaxDragMoves;
+  long long x = fromX, y = fromY;
   while (x != toX || y != toY) {
-    x += clampInt(toX - x, -step, step);
-    y += clampInt(toY - y, -step, step);
-    dragReport(c, x, y, true);
+    x += std::clamp(toX - x, -s, s);
+    y += std::clamp(toY - y, -s, s);
+    dragReport(c, static_cast<int>(x), static_cast<int>(y), true);
   }
   return true;
 }

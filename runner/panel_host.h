@@ -198,7 +198,8 @@ class PanelHost {
   bool setToggle(ControlModel& control, bool on);
   // A drag on an area from one point to another, in the area's own
   // coordinates: a first report with third value 0, then moves of at most
-  // step pixels along each axis.
+  // step pixels along each axis (longer ones for a drag of more than 256
+  // steps, which always ends after 256 moves).
   bool drag(ControlModel& control, int fromX, int fromY, int toX, int toY, int step = 8);
   // One report of a drag: moving false for the press, true for each move.
   bool dragReport(ControlModel& control, int x, int y, bool moving);

@@ -1,6 +1,8 @@
 // The preview canvas and the callbacks of the dialog's controls.
 #include "ui/ctrl.h"
 
+#include <climits>
+
 #include "filter/engine.h"
 #include "filter/pixel_ops.h"
 #include "filter/work_settings.h"
@@ -25,6 +27,14 @@ FilterInstance* asInstance(void* data) {
 int readValue(PanelControl* control, int code) {
   control->readControlAttr(control, code, &ival);
   return ival.word[0].value;
+}
+
+// The view moved by the pointer's way from `from` to `to`. A host may report
+// points anywhere in the int range: the sum is taken wide and held to the
+// int range (the next draw fits the view onto the frame anyway).
+int movedView(int view, int from, int to) {
+  const long long moved = static_cast<long long>(view) + from - to;
+  return moved < INT_MIN ? INT_MIN : moved > INT_MAX ? INT_MAX : static_cast<int>(moved);
 }
 
 // Fits the window onto the frame along one axis: gives the number of frame
@@ -146,8 +156,8 @@ void cb_ORU_CNV_PREV(PanelControl* control, void* data) {
   const int y = ivecval.word[1].value;
   if (ivecval.word[2].value != 0) {
     // The frame follows the pointer, one frame pixel per canvas pixel.
-    inst->viewX += inst->dragX - x;
-    inst->viewY += inst->dragY - y;
+    inst->viewX = movedView(inst->viewX, inst->dragX, x);
+    inst->viewY = movedView(inst->viewY, inst->dragY, y);
     inst->dragX = x;
     inst->dragY = y;
     inst->refreshPreview = 0;
