@@ -48,9 +48,9 @@ std::string cleanMessage(std::string message, const std::string& name, const std
 // Every sample of the file in its stored type.
 template <typename T>
 std::vector<T> readStored(OIIO::ImageInput& in, ImageFrame& frame, OIIO::TypeDesc type) {
-  std::vector<T> raw(static_cast<std::size_t>(frame.width) * frame.height * frame.spec.nchannels);
+  std::vector<T> raw(static_cast<std::size_t>(frame.width) * frame.height * frame.layout.nchannels);
   Clock::time_point start = Clock::now();
-  bool ok = in.read_image(0, 0, 0, frame.spec.nchannels, type, raw.data());
+  bool ok = in.read_image(0, 0, 0, frame.layout.nchannels, type, raw.data());
   frame.librarySeconds += secondsSince(start);
   if (!ok) {
     throw HostError(frame.path, "cannot read the pixels: " +
@@ -64,7 +64,7 @@ std::vector<T> readStored(OIIO::ImageInput& in, ImageFrame& frame, OIIO::TypeDes
 template <typename T, typename Convert>
 void spread(const std::vector<T>& raw, ImageFrame& frame, Convert convert) {
   std::size_t pixels = static_cast<std::size_t>(frame.width) * frame.height;
-  std::size_t channels = static_cast<std::size_t>(frame.spec.nchannels);
+  std::size_t channels = static_cast<std::size_t>(frame.layout.nchannels);
   for (int p = 0; p < 4; ++p) {
     int channel = p < 3 ? frame.colourChannels[p] : frame.alphaChannel;
     std::vector<float>& plane = frame.planes[p];
@@ -77,7 +77,7 @@ void spread(const std::vector<T>& raw, ImageFrame& frame, Convert convert) {
     for (std::size_t i = 0; i < pixels; ++i) plane[i] = convert(from[i * channels]);
   }
   bool extra = false;
-  for (int c = 0; c < frame.spec.nchannels; ++c) {
+  for (int c = 0; c < frame.layout.nchannels; ++c) {
     extra = extra || (c != frame.alphaChannel && c != frame.colourChannels[0] &&
                       c != frame.colourChannels[1] && c != frame.colourChannels[2]);
   }
@@ -123,7 +123,7 @@ template <typename T, typename Convert>
 std::vector<T> interleave(const ImageFrame& source, const OutputPlanes& output,
                           const std::vector<int>& kept, Convert convert) {
   std::size_t pixels = static_cast<std::size_t>(source.width) * source.height;
-  std::size_t inChannels = static_cast<std::size_t>(source.spec.nchannels);
+  std::size_t inChannels = static_cast<std::size_t>(source.layout.nchannels);
   std::size_t outChannels = kept.size();
   std::vector<T> samples(pixels * outChannels);
   for (std::size_t k = 0; k < outChannels; ++k) {
@@ -169,26 +169,27 @@ ImageFrame readImage(const std::string& path) {
   ImageFrame frame;
   frame.path = path;
   frame.librarySeconds = openSeconds;
-  frame.spec = in->spec();
-  const OIIO::ImageSpec& spec = frame.spec;
-  if (spec.deep) throw HostError(path, "deep images are not supported");
-  if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0) {
+  frame.layout = in->spec();
+  const OIIO::ImageSpec& layout = frame.layout;
+  if (layout.deep) throw HostError(path, "deep images are not supported");
+  if (layout.width <= 0 || layout.height <= 0 || layout.nchannels <= 0) {
     throw HostError(path, "the image is empty");
   }
-  if (spec.depth > 1) throw HostError(path, "volume images are not supported");
-  if (static_cast<long long>(spec.width) * spec.height > kMaxPixels) {
-    throw HostError(path, "the image is too large (" + std::to_string(spec.width) + " x " +
-                              std::to_string(spec.height) + ")");
+  if (layout.depth > 1) throw HostError(path, "volume images are not supported");
+  if (static_cast<long long>(layout.width) * layout.height > kMaxPixels) {
+    throw HostError(path, "the image is too large (" + std::to_string(layout.width) + " x " +
+                              std::to_string(layout.height) + ")");
   }
-  frame.width = spec.width;
-  frame.height = spec.height;
+  frame.width = layout.width;
+  frame.height = layout.height;
 
   // Alpha is the channel the file calls alpha; colour the first three others,
   // or the one other channel of a grey file.
-  frame.alphaChannel =
-      spec.alpha_channel >= 0 && spec.alpha_channel < spec.nchannels ? spec.alpha_channel : -1;
+  frame.alphaChannel = layout.alpha_channel >= 0 && layout.alpha_channel < layout.nchannels
+                           ? layout.alpha_channel
+                           : -1;
   std::vector<int> colour;
-  for (int c = 0; c < spec.nchannels; ++c) {
+  for (int c = 0; c < layout.nchannels; ++c) {
     if (c != frame.alphaChannel) colour.push_back(c);
   }
   for (int i = 0; i < 3; ++i) {
@@ -199,11 +200,12 @@ ImageFrame readImage(const std::string& path) {
     }
   }
 
-  bool single = spec.channelformats.empty();
-  if (single && spec.format == OIIO::TypeDesc::UINT8) {
-    spread(readStored<std::uint8_t>(*in, frame, spec.format), frame, ToFloat<std::uint8_t>(255.0f));
-  } else if (single && spec.format == OIIO::TypeDesc::UINT16) {
-    spread(readStored<std::uint16_t>(*in, frame, spec.format), frame,
+  bool single = layout.channelformats.empty();
+  if (single && layout.format == OIIO::TypeDesc::UINT8) {
+    spread(readStored<std::uint8_t>(*in, frame, layout.format), frame,
+           ToFloat<std::uint8_t>(255.0f));
+  } else if (single && layout.format == OIIO::TypeDesc::UINT16) {
+    spread(readStored<std::uint16_t>(*in, frame, layout.format), frame,
            ToFloat<std::uint16_t>(65535.0f));
   } else {
     spread(readStored<float>(*in, frame, OIIO::TypeDesc::FLOAT), frame, [](float v) { return v; });
@@ -247,24 +249,24 @@ double writeImage(const std::string& path, const ImageFrame& source, const Outpu
     }
 
     // The source's channels, minus alpha when the format cannot hold it.
-    const OIIO::ImageSpec& in = source.spec;
+    const OIIO::ImageSpec& in = source.layout;
     bool keepAlpha = source.hasAlpha() && out->supports("alpha");
     std::vector<int> kept;
     for (int c = 0; c < in.nchannels; ++c) {
       if (c != source.alphaChannel || keepAlpha) kept.push_back(c);
     }
 
-    OIIO::ImageSpec spec = in;
-    spec.channelformats.clear();
-    spec.nchannels = static_cast<int>(kept.size());
-    spec.channelnames.clear();
-    spec.alpha_channel = -1;
-    for (int k = 0; k < spec.nchannels; ++k) {
-      spec.channelnames.push_back(in.channel_name(kept[k]));
-      if (kept[k] == source.alphaChannel) spec.alpha_channel = k;
+    OIIO::ImageSpec layout = in;
+    layout.channelformats.clear();
+    layout.nchannels = static_cast<int>(kept.size());
+    layout.channelnames.clear();
+    layout.alpha_channel = -1;
+    for (int k = 0; k < layout.nchannels; ++k) {
+      layout.channelnames.push_back(in.channel_name(kept[k]));
+      if (kept[k] == source.alphaChannel) layout.alpha_channel = k;
     }
-    if (!out->supports("tiles")) spec.tile_width = spec.tile_height = spec.tile_depth = 0;
-    spec.attribute("oiio:UnassociatedAlpha", 1);
+    if (!out->supports("tiles")) layout.tile_width = layout.tile_height = layout.tile_depth = 0;
+    layout.attribute("oiio:UnassociatedAlpha", 1);
     // The image library's message for a file it cannot create gives no reason.
     if (FILE* probe = std::fopen(temporary.c_str(), "wb")) {
       std::fclose(probe);
@@ -273,7 +275,7 @@ double writeImage(const std::string& path, const ImageFrame& source, const Outpu
           path, std::string("cannot create a file in the output folder: ") + std::strerror(errno));
     }
     Clock::time_point opening = Clock::now();
-    bool opened = out->open(temporary, spec);
+    bool opened = out->open(temporary, layout);
     librarySeconds += secondsSince(opening);
     if (!opened) {
       throw HostError(

@@ -23,7 +23,7 @@ struct ImageFrame {
 
   // What writing the frame back needs: the file's description (channels,
   // data type, metadata) and its samples, for channels the module does not see.
-  OIIO::ImageSpec spec;
+  OIIO::ImageSpec layout;
   std::vector<float> samples;  // all channels interleaved; only kept when some are neither
                                // colour nor alpha
   int colourChannels[3] = {-1, -1, -1};  // file channel of R, G, B (the same one for grey)

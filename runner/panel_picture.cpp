@@ -129,8 +129,8 @@ Picture renderPanelPicture(const PanelModel& panel) {
   picture.height = panel.height;
   if (panel.width <= 0 || panel.height <= 0) return picture;
 
-  OIIO::ImageSpec spec(panel.width, panel.height, 3, OIIO::TypeDesc::UINT8);
-  ImageBuf image(spec);
+  OIIO::ImageSpec layout(panel.width, panel.height, 3, OIIO::TypeDesc::UINT8);
+  ImageBuf image(layout);
   image.set_pixels(ROI(0, panel.width, 0, panel.height, 0, 1, 0, 3), OIIO::TypeDesc::UINT8,
                    panel.pixels.data());
   Painter painter(image);
@@ -146,8 +146,8 @@ void savePicturePng(const Picture& picture, const std::string& path) {
   replaceFileAtomically(path, [&](const std::string& temporary) {
     auto out = OIIO::ImageOutput::create("png");
     if (!out) throw HostError(path, "no PNG writer: " + OIIO::geterror());
-    OIIO::ImageSpec spec(picture.width, picture.height, 3, OIIO::TypeDesc::UINT8);
-    if (!out->open(temporary, spec) ||
+    OIIO::ImageSpec layout(picture.width, picture.height, 3, OIIO::TypeDesc::UINT8);
+    if (!out->open(temporary, layout) ||
         !out->write_image(OIIO::TypeDesc::UINT8, picture.rgb.data()) || !out->close()) {
       throw HostError(path, "cannot write PNG: " + out->geterror());
     }

@@ -31,11 +31,11 @@ Picture jaggedPicture(int seed) {
 
 void makeImage(const std::string& path, int width, int height, int nchannels, OIIO::TypeDesc type,
                const Picture& picture, const OIIO::ImageSpec* extra) {
-  OIIO::ImageSpec spec(width, height, nchannels, type);
-  if (extra) spec.extra_attribs = extra->extra_attribs;
+  OIIO::ImageSpec layout(width, height, nchannels, type);
+  if (extra) layout.extra_attribs = extra->extra_attribs;
   if (nchannels == 2 || nchannels == 4) {
-    spec.alpha_channel = nchannels - 1;
-    spec.attribute("oiio:UnassociatedAlpha", 1);
+    layout.alpha_channel = nchannels - 1;
+    layout.attribute("oiio:UnassociatedAlpha", 1);
   }
   std::vector<float> samples(static_cast<std::size_t>(width) * height * nchannels);
   for (int y = 0; y < height; ++y) {
@@ -51,7 +51,7 @@ void makeImage(const std::string& path, int width, int height, int nchannels, OI
   }
   auto out = OIIO::ImageOutput::create(path);
   ASSERT_TRUE(out) << OIIO::geterror();
-  ASSERT_TRUE(out->open(path, spec)) << out->geterror();
+  ASSERT_TRUE(out->open(path, layout)) << out->geterror();
   ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, samples.data())) << out->geterror();
   ASSERT_TRUE(out->close());
 }
@@ -63,20 +63,21 @@ Stored readStored(const std::string& path) {
   auto in = OIIO::ImageInput::open(path, &config);
   EXPECT_TRUE(in) << path << ": " << OIIO::geterror();
   if (!in) return stored;
-  stored.spec = in->spec();
-  std::size_t n = static_cast<std::size_t>(stored.spec.image_pixels()) * stored.spec.nchannels;
-  OIIO::TypeDesc type = stored.spec.format;
+  stored.layout = in->spec();
+  std::size_t n = static_cast<std::size_t>(stored.layout.image_pixels()) * stored.layout.nchannels;
+  OIIO::TypeDesc type = stored.layout.format;
   if (type == OIIO::TypeDesc::UINT8) {
     std::vector<unsigned char> raw(n);
-    EXPECT_TRUE(in->read_image(0, 0, 0, stored.spec.nchannels, type, raw.data()));
+    EXPECT_TRUE(in->read_image(0, 0, 0, stored.layout.nchannels, type, raw.data()));
     stored.samples.assign(raw.begin(), raw.end());
   } else if (type == OIIO::TypeDesc::UINT16) {
     std::vector<unsigned short> raw(n);
-    EXPECT_TRUE(in->read_image(0, 0, 0, stored.spec.nchannels, type, raw.data()));
+    EXPECT_TRUE(in->read_image(0, 0, 0, stored.layout.nchannels, type, raw.data()));
     stored.samples.assign(raw.begin(), raw.end());
   } else {
     std::vector<float> raw(n);
-    EXPECT_TRUE(in->read_image(0, 0, 0, stored.spec.nchannels, OIIO::TypeDesc::FLOAT, raw.data()));
+    EXPECT_TRUE(
+        in->read_image(0, 0, 0, stored.layout.nchannels, OIIO::TypeDesc::FLOAT, raw.data()));
     stored.samples.assign(raw.begin(), raw.end());
   }
   return stored;
@@ -84,12 +85,12 @@ Stored readStored(const std::string& path) {
 
 Planes planesOf(const Stored& stored, int alphaChannel) {
   Planes planes;
-  planes.width = stored.spec.width;
-  planes.height = stored.spec.height;
-  double scale = stored.spec.format == OIIO::TypeDesc::UINT8    ? 255.0
-                 : stored.spec.format == OIIO::TypeDesc::UINT16 ? 65535.0
-                                                                : 1.0;
-  int colour = stored.spec.nchannels - (alphaChannel >= 0 ? 1 : 0);
+  planes.width = stored.layout.width;
+  planes.height = stored.layout.height;
+  double scale = stored.layout.format == OIIO::TypeDesc::UINT8    ? 255.0
+                 : stored.layout.format == OIIO::TypeDesc::UINT16 ? 65535.0
+                                                                  : 1.0;
+  int colour = stored.layout.nchannels - (alphaChannel >= 0 ? 1 : 0);
   for (int p = 0; p < 4; ++p) {
     int c = p == 3 ? alphaChannel : (colour >= 3 ? p : 0);
     for (int y = 0; y < planes.height; ++y) {

@@ -30,10 +30,10 @@ void makeImage(const std::string& path, int width, int height, int nchannels, OI
 // A file as stored: its description and its samples as integers (8, 16 bit)
 // or floats (half, float), all channels interleaved.
 struct Stored {
-  OIIO::ImageSpec spec;
+  OIIO::ImageSpec layout;
   std::vector<double> samples;
   double at(int x, int y, int c) const {
-    return samples[(static_cast<std::size_t>(y) * spec.width + x) * spec.nchannels + c];
+    return samples[(static_cast<std::size_t>(y) * layout.width + x) * layout.nchannels + c];
   }
 };
 Stored readStored(const std::string& path);

@@ -26,21 +26,21 @@ bool contains(const std::string& text, const std::string& part) {
 // Every sample of a stored file against the reference planes, at the
 // file's bit depth.
 void expectMatches(const Stored& out, const Planes& expected, int alphaChannel) {
-  ASSERT_EQ(out.spec.width, expected.width);
-  ASSERT_EQ(out.spec.height, expected.height);
-  int colour = out.spec.nchannels - (alphaChannel >= 0 ? 1 : 0);
+  ASSERT_EQ(out.layout.width, expected.width);
+  ASSERT_EQ(out.layout.height, expected.height);
+  int colour = out.layout.nchannels - (alphaChannel >= 0 ? 1 : 0);
   int mismatches = 0;
   for (int y = 0; y < expected.height; ++y) {
     for (int x = 0; x < expected.width; ++x) {
-      for (int c = 0; c < out.spec.nchannels; ++c) {
+      for (int c = 0; c < out.layout.nchannels; ++c) {
         int p = c == alphaChannel ? 3 : (colour >= 3 ? c : 0);
         double v = expected.p[p][static_cast<std::size_t>(y) * expected.width + x];
         double want;
-        if (out.spec.format == OIIO::TypeDesc::UINT8) {
+        if (out.layout.format == OIIO::TypeDesc::UINT8) {
           want = std::lround(v * 255.0);
-        } else if (out.spec.format == OIIO::TypeDesc::UINT16) {
+        } else if (out.layout.format == OIIO::TypeDesc::UINT16) {
           want = std::lround(v * 65535.0);
-        } else if (out.spec.format == OIIO::TypeDesc::HALF) {
+        } else if (out.layout.format == OIIO::TypeDesc::HALF) {
           want = static_cast<float>(half(static_cast<float>(v)));
         } else {
           want = static_cast<float>(v);
@@ -90,10 +90,10 @@ TEST_P(FilterFormats, OutputIsTheModulesOutputAtTheFilesDepth) {
   OruRun run = runOru(in + " -o " + out);
   ASSERT_EQ(run.code, 0) << run.output;
   Stored stored = readStored(out);
-  EXPECT_EQ(stored.spec.nchannels, f.channels);
-  EXPECT_EQ(stored.spec.format, f.type);
+  EXPECT_EQ(stored.layout.nchannels, f.channels);
+  EXPECT_EQ(stored.layout.format, f.type);
   int alpha = f.channels == 4 || f.channels == 2 ? f.channels - 1 : -1;
-  EXPECT_EQ(stored.spec.alpha_channel, alpha);
+  EXPECT_EQ(stored.layout.alpha_channel, alpha);
 
   Planes input = planesOf(readStored(in), alpha);
   Planes expected = reference(input, "2 100 224");
@@ -185,19 +185,19 @@ TEST(FilterFiles, FormatFollowsTheOutputName) {
 
   ASSERT_EQ(runOru(in + " -o " + dir + "/out.tif").code, 0);
   Stored tiff = readStored(dir + "/out.tif");
-  EXPECT_EQ(tiff.spec.format, OIIO::TypeDesc::UINT8);
+  EXPECT_EQ(tiff.layout.format, OIIO::TypeDesc::UINT8);
   expectMatches(tiff, expected, 3);
 
   // OpenEXR holds no bytes: the nearest it has.
   ASSERT_EQ(runOru(in + " -o " + dir + "/out.exr").code, 0);
   Stored exr = readStored(dir + "/out.exr");
-  EXPECT_EQ(exr.spec.format, OIIO::TypeDesc::HALF);
+  EXPECT_EQ(exr.layout.format, OIIO::TypeDesc::HALF);
   expectMatches(exr, expected, 3);
 
   // JPEG holds no alpha: written without it.
   OruRun jpeg = runOru(in + " -o " + dir + "/out.jpg");
   ASSERT_EQ(jpeg.code, 0) << jpeg.output;
-  EXPECT_EQ(readStored(dir + "/out.jpg").spec.nchannels, 3);
+  EXPECT_EQ(readStored(dir + "/out.jpg").layout.nchannels, 3);
 }
 
 // Channels the module does not see (here a depth channel) come out as read.
@@ -205,10 +205,10 @@ TEST(FilterFiles, ExtraChannelsPassThrough) {
   std::string dir = oru_test::freshTempDir("files_extra_channels");
   std::string in = dir + "/in.exr";
   std::string out = dir + "/out.exr";
-  OIIO::ImageSpec spec(kW, kH, 5, OIIO::TypeDesc::FLOAT);
-  spec.channelnames = {"R", "G", "B", "A", "Z"};
-  spec.alpha_channel = 3;
-  spec.z_channel = 4;
+  OIIO::ImageSpec layout(kW, kH, 5, OIIO::TypeDesc::FLOAT);
+  layout.channelnames = {"R", "G", "B", "A", "Z"};
+  layout.alpha_channel = 3;
+  layout.z_channel = 4;
   std::vector<float> samples;
   Picture picture = jaggedPicture();
   for (int y = 0; y < kH; ++y) {
@@ -218,24 +218,24 @@ TEST(FilterFiles, ExtraChannelsPassThrough) {
     }
   }
   auto file = OIIO::ImageOutput::create(in);
-  ASSERT_TRUE(file && file->open(in, spec));
+  ASSERT_TRUE(file && file->open(in, layout));
   ASSERT_TRUE(file->write_image(OIIO::TypeDesc::FLOAT, samples.data()));
   file->close();
 
   ASSERT_EQ(runOru(in + " -o " + out).code, 0);
   Stored stored = readStored(out);
-  ASSERT_EQ(stored.spec.nchannels, 5);
+  ASSERT_EQ(stored.layout.nchannels, 5);
   // The reader sorts channels; find them by name.
-  int z = stored.spec.channelindex("Z");
+  int z = stored.layout.channelindex("Z");
   ASSERT_GE(z, 0);
   for (int y = 0; y < kH; ++y) {
     for (int x = 0; x < kW; ++x) ASSERT_EQ(stored.at(x, y, z), 100.0f + x * 0.37f - y);
   }
   Stored input = readStored(in);
-  Planes planes = planesOf(input, input.spec.alpha_channel);
+  Planes planes = planesOf(input, input.layout.alpha_channel);
   Planes expected = reference(planes, "2 100 224");
   for (int c : {0, 1, 2}) {
-    int file = stored.spec.channelindex(std::string(1, "RGB"[c]));
+    int file = stored.layout.channelindex(std::string(1, "RGB"[c]));
     EXPECT_EQ(stored.at(5, 7, file), expected.p[c][7 * kW + 5]);
   }
 }
@@ -255,8 +255,8 @@ TEST(FilterFiles, KeepsTheMetadata) {
     std::string out = dir + "/out" + ext;
     makeImage(in, kW, kH, 3, OIIO::TypeDesc::UINT16, jaggedPicture(), &extra);
     ASSERT_EQ(runOru(in + " -o " + out).code, 0);
-    OIIO::ImageSpec before = readStored(in).spec;
-    OIIO::ImageSpec after = readStored(out).spec;
+    OIIO::ImageSpec before = readStored(in).layout;
+    OIIO::ImageSpec after = readStored(out).layout;
     EXPECT_EQ(after.get_string_attribute("ImageDescription"), "shot 12, take 3") << ext;
     EXPECT_NEAR(after.get_float_attribute("XResolution"), 300.0f, 0.01f) << ext;
     for (const OIIO::ParamValue& p : before.extra_attribs) {
