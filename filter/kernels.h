@@ -44,4 +44,7 @@ int strengthWeight(int strength);
 // direction 1 .. 4 and whether it is an alpha kernel.
 extern void (*kernelTrace)(int direction, bool alpha, int runStart, int stepPos, int runEnd,
                            int line);
+// Test builds only: true makes both scans skip the kernels (after the trace),
+// so that a benchmark can time the scan alone.
+extern bool kernelCallsSkipped;
 #endif

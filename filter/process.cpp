@@ -8,6 +8,7 @@
 #include "filter/engine.h"
 #include "filter/heap.h"
 #include "filter/pixel_ops.h"
+#include "filter/plane_scan.h"
 #include "filter/sample_convert.h"
 #include "filter/work_settings.h"
 
@@ -127,12 +128,30 @@ extern "C" void OruProcess(FilterInstance* instance, const FilterAccess* access)
     return;
   }
 
+  // A smoothing run reads its source from a copy of the freshly filled planes,
+  // the same bytes as the host's rows; it is held only while the run lasts.
+  std::size_t scanSize = 0;
+  void* scanBlock = nullptr;
+  if (instance->enable == 1 && frameScanNeedsBlock(frameWidth, frameHeight, instance->workMode,
+                                                   instance->workThreshold, &scanSize)) {
+    scanBlock = scanSize ? heapAlloc(scanSize) : nullptr;
+    if (!scanBlock) {
+      instance->processError = 1;
+      releasePlanes(instance);
+      releaseLineTables(instance);
+      return;
+    }
+  }
+
   instance->processError = 0;
   instance->width = frameWidth;
   instance->height = frameHeight;
   fillPlanes(instance, access, true);
   instance->processed = 1;
-  if (instance->enable == 1) smooth(access, instance, 1);
+  if (scanBlock) {
+    smoothFramePlanes(access, instance, scanBlock);
+    heapFree(scanBlock);
+  }
   writeOutput(instance, access);
   fillPlanes(instance, access, false);
   releaseLineTables(instance);

@@ -1,5 +1,5 @@
-// The threshold tests of the jagged-edge scan. Internal to the engine (not
-// exported from the module).
+// The threshold tests of the jagged-edge scan, and the scan through the
+// routine table. Internal to the engine (not exported from the module).
 #pragma once
 
 #include <cstdlib>
@@ -26,3 +26,8 @@ inline int differenceLimit(int threshold) {
   long long limit = 256 - static_cast<long long>(threshold);
   return limit < -1 ? -1 : limit > 256 ? 256 : static_cast<int>(limit);
 }
+
+// The scan as smooth runs it for routines other than the module's own: every
+// pixel read through the instance's routine table, every kernel through its
+// routines. The reference that the byte-plane scan is held to.
+int smoothThroughTable(const FilterAccess* access, FilterInstance* instance, int fullFrame);
