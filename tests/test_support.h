@@ -40,6 +40,11 @@ struct WindowsBuild {
   std::string objdump = ORU_MINGW_OBJDUMP;
   std::string wine = ORU_WINE;
   std::string winePrefix = ORU_WINE_PREFIX;
+  // The same sources built for 64-bit Windows, and the 64-bit Wine loader.
+  std::string module64 = ORU_WINDOWS64_MODULE_FILE;
+  std::string rawhost64 = ORU_WINDOWS64_RAWHOST_FILE;
+  std::string wine64 = ORU_WINE64;
+  std::string winePrefix64 = ORU_WINE64_PREFIX;
 };
 
 // True where the Windows checks must run (ORU_REQUIRE_WINDOWS=1, as in CI):
