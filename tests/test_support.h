@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "runner/host_error.h"
-#include "runner/loaded_module.h"
+#include "runner/host/host_error.h"
+#include "runner/host/loaded_module.h"
 
 namespace oru_test {
 
