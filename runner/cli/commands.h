@@ -10,7 +10,8 @@ namespace oru_runner {
 
 using CommandRun = std::function<int()>;
 
-// The oru.p beside the oru program, else the one the build produced.
+// The oru.p beside the oru program, else the installed one (ORU_INSTALLED_MODULE_DIR
+// from the program's folder), else the one the build produced.
 std::string defaultModulePath();
 
 // Adds --module to a subcommand, defaulting to defaultModulePath().

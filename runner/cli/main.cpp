@@ -11,7 +11,8 @@
 #endif
 
 int main(int argc, char** argv) {
-  CLI::App app{"oru: smooths the jagged edges of rendered frames with the Oru module"};
+  // Named, not taken from argv[0], so that usage lines (and the man page) say "oru".
+  CLI::App app{"oru: smooths the jagged edges of rendered frames with the Oru module", "oru"};
   app.set_version_flag("--version", "oru " ORU_VERSION);
   app.require_subcommand(1);
 
