@@ -9,9 +9,9 @@
 
 #include "bench/test_frames.h"
 #include "filter/oru.h"
-#include "runner/frame_access.h"
-#include "runner/host_services.h"
-#include "runner/panel_host.h"
+#include "runner/host/frame_access.h"
+#include "runner/host/host_services.h"
+#include "runner/panel/panel_host.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 
 #include "bench/test_frames.h"
 #include "filter/oru.h"
-#include "runner/filter_instance.h"
-#include "runner/frame_access.h"
-#include "runner/host_services.h"
-#include "runner/loaded_module.h"
+#include "runner/host/filter_instance.h"
+#include "runner/host/frame_access.h"
+#include "runner/host/host_services.h"
+#include "runner/host/loaded_module.h"
 
 oru_runner::LoadedModule& oru_bench::loadedModule() {
   static oru_runner::LoadedModule m = [] { return oru_runner::LoadedModule(ORU_MODULE_FILE); }();

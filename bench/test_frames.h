@@ -3,8 +3,8 @@
 // matte that covers the objects. The same size always gives the same frame.
 #pragma once
 
-#include "runner/frame_access.h"
-#include "runner/loaded_module.h"
+#include "runner/host/frame_access.h"
+#include "runner/host/loaded_module.h"
 
 namespace oru_bench {
 

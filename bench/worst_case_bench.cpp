@@ -25,8 +25,8 @@
 
 #include "bench/test_frames.h"
 #include "filter/oru.h"
-#include "runner/filter_instance.h"
-#include "runner/frame_access.h"
+#include "runner/host/filter_instance.h"
+#include "runner/host/frame_access.h"
 
 namespace oru_bench {
 

@@ -15,10 +15,10 @@
 
 #include "filter/heap.h"
 #include "filter/oru.h"
-#include "runner/host_error.h"
-#include "runner/host_services.h"
-#include "runner/panel_host.h"
-#include "runner/panel_script.h"
+#include "runner/host/host_error.h"
+#include "runner/host/host_services.h"
+#include "runner/panel/panel_host.h"
+#include "runner/panel/panel_script.h"
 #include "tests/frame_host.h"
 #include "tests/host_objects.h"
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "filter/oru.h"
-#include "runner/settings_block.h"
+#include "runner/host/settings_block.h"
 #include "tests/frame_host.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "runner/atomic_file.h"
-#include "runner/host_error.h"
+#include "runner/frames/atomic_file.h"
+#include "runner/host/host_error.h"
 
 namespace oru_rawhost {
 

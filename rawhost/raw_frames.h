@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "runner/settings_block.h"
+#include "runner/host/settings_block.h"
 
 namespace oru_rawhost {
 

@@ -23,11 +23,11 @@
 #endif
 
 #include "rawhost/raw_frames.h"
-#include "runner/filter_instance.h"
-#include "runner/frame_access.h"
-#include "runner/host_error.h"
-#include "runner/host_services.h"
-#include "runner/loaded_module.h"
+#include "runner/host/filter_instance.h"
+#include "runner/host/frame_access.h"
+#include "runner/host/host_error.h"
+#include "runner/host/host_services.h"
+#include "runner/host/loaded_module.h"
 
 namespace {
 

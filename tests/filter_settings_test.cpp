@@ -1,6 +1,6 @@
 // The runner's view of the saved settings: the numbers in a block, the
 // dialog's ranges, the target names of the command line.
-#include "runner/filter_settings.h"
+#include "runner/host/filter_settings.h"
 
 #include <gtest/gtest.h>
 

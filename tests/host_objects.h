@@ -2,7 +2,7 @@
 // freed yet: panels, rasters and property panels together.
 #pragma once
 
-#include "runner/panel_host.h"
+#include "runner/panel/panel_host.h"
 
 namespace oru_test {
 

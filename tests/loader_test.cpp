@@ -5,11 +5,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "runner/filter_instance.h"
-#include "runner/host_error.h"
-#include "runner/host_services.h"
-#include "runner/loaded_module.h"
-#include "runner/settings_block.h"
+#include "runner/host/filter_instance.h"
+#include "runner/host/host_error.h"
+#include "runner/host/host_services.h"
+#include "runner/host/loaded_module.h"
+#include "runner/host/settings_block.h"
 #include "tests/test_support.h"
 
 namespace {

@@ -10,8 +10,8 @@
 
 #include "filter/heap.h"
 #include "filter/oru.h"
-#include "runner/host_services.h"
-#include "runner/panel_host.h"
+#include "runner/host/host_services.h"
+#include "runner/panel/panel_host.h"
 #include "tests/frame_host.h"
 #include "tests/heap_scope.h"
 #include "tests/host_objects.h"

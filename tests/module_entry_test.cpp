@@ -3,16 +3,20 @@
 
 #include <cstring>
 
-#include "runner/host_error.h"
-#include "runner/loaded_module.h"
+#include "runner/host/host_error.h"
+#include "runner/host/loaded_module.h"
 #include "tests/test_support.h"
 
 namespace {
 
 using oru_runner::LoadedModule;
 
-void* lookupA(const char*, int) { return nullptr; }
-void* lookupB(const char*, int) { return nullptr; }
+void* lookupA(const char*, int) {
+  return nullptr;
+}
+void* lookupB(const char*, int) {
+  return nullptr;
+}
 
 class ModuleEntry : public ::testing::Test {
  protected:

@@ -1,12 +1,12 @@
 // Scripts of user actions, the panel's picture, and `oru dialog`.
-#include "runner/panel_script.h"
+#include "runner/panel/panel_script.h"
 
 #include <filesystem>
 #include <fstream>
 
-#include "runner/host_error.h"
-#include "runner/panel_picture.h"
-#include "runner/settings_block.h"
+#include "runner/host/host_error.h"
+#include "runner/host/settings_block.h"
+#include "runner/panel/panel_picture.h"
 #include "tests/dialog_support.h"
 #include "tests/test_support.h"
 

@@ -9,7 +9,7 @@
 #include <limits>
 #include <vector>
 
-#include "runner/frame_access.h"
+#include "runner/host/frame_access.h"
 
 namespace {
 

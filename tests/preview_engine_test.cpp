@@ -5,7 +5,7 @@
 
 #include "filter/engine.h"
 #include "filter/pixel_ops.h"
-#include "runner/frame_access.h"
+#include "runner/host/frame_access.h"
 #include "tests/dialog_support.h"
 
 namespace oru_test {

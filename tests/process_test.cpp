@@ -10,11 +10,11 @@
 #include "filter/heap.h"
 #include "filter/oru.h"
 #include "filter/pixel_ops.h"
-#include "runner/filter_instance.h"
-#include "runner/frame_access.h"
-#include "runner/host_services.h"
-#include "runner/loaded_module.h"
-#include "runner/settings_block.h"
+#include "runner/host/filter_instance.h"
+#include "runner/host/frame_access.h"
+#include "runner/host/host_services.h"
+#include "runner/host/loaded_module.h"
+#include "runner/host/settings_block.h"
 #include "tests/test_support.h"
 
 namespace {

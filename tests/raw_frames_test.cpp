@@ -7,7 +7,7 @@
 #include <cmath>
 #include <fstream>
 
-#include "runner/host_error.h"
+#include "runner/host/host_error.h"
 #include "tests/test_support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "filter/oru.h"
-#include "runner/settings_block.h"
+#include "runner/host/settings_block.h"
 
 namespace {
 

@@ -27,6 +27,11 @@ std::string commandOutput(const std::string& command, int* exitCode) {
   return out;
 }
 
+std::string windowsModuleFile() {
+  const char* value = std::getenv("ORU_WINDOWS_MODULE");
+  return value && *value ? value : ORU_WINDOWS_MODULE_FILE;
+}
+
 bool windowsChecksRequired() {
   const char* value = std::getenv("ORU_REQUIRE_WINDOWS");
   return value && *value && std::strcmp(value, "0") != 0;

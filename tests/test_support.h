@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "runner/host_error.h"
-#include "runner/loaded_module.h"
+#include "runner/host/host_error.h"
+#include "runner/host/loaded_module.h"
 
 namespace oru_test {
 
@@ -32,10 +32,14 @@ std::string errorOf(F f) {
 // Runs a shell command and gives what it printed on standard output.
 std::string commandOutput(const std::string& command, int* exitCode = nullptr);
 
+// The Windows module to check: $ORU_WINDOWS_MODULE when set (as for the
+// copy in the Windows zip), else the one this build cross-built.
+std::string windowsModuleFile();
+
 // The cross-built Windows module and what inspects and runs it. A name is
 // empty when this build has no such file or tool.
 struct WindowsBuild {
-  std::string module = ORU_WINDOWS_MODULE_FILE;
+  std::string module = windowsModuleFile();
   std::string rawhost = ORU_WINDOWS_RAWHOST_FILE;
   std::string objdump = ORU_MINGW_OBJDUMP;
   std::string wine = ORU_WINE;

@@ -7,9 +7,9 @@
 #include <map>
 #include <regex>
 
-#include "runner/frame_sequence.h"
-#include "runner/host_error.h"
-#include "runner/image_io.h"
+#include "runner/frames/frame_sequence.h"
+#include "runner/frames/image_io.h"
+#include "runner/host/host_error.h"
 #include "tests/files/file_support.h"
 #include "tests/test_support.h"
 

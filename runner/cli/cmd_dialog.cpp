@@ -1,0 +1,155 @@
+// oru dialog: the module's options dialog on a frame, in a window when a
+// display is there, else (or with --script or --headless) played by a
+// script in the headless back end.
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "runner/cli/commands.h"
+#include "runner/frames/atomic_file.h"
+#include "runner/frames/frame_run.h"
+#include "runner/frames/image_io.h"
+#include "runner/host/filter_instance.h"
+#include "runner/host/frame_access.h"
+#include "runner/host/host_error.h"
+#include "runner/host/host_services.h"
+#include "runner/host/loaded_module.h"
+#include "runner/panel/panel_host.h"
+#include "runner/panel/panel_picture.h"
+#include "runner/panel/panel_script.h"
+#include "runner/panel/panel_window.h"
+
+namespace oru_runner {
+
+namespace {
+
+struct DialogOptions {
+  std::string modulePath;
+  std::string input;
+  std::string script;
+  std::string screenshot;
+  std::string settings;
+  std::string record;
+  std::vector<std::string> withdrawn;
+  bool headless = false;
+};
+
+// Reads an image file as the frame the host hands over (runner/frames/image_io.h).
+std::unique_ptr<HostFrame> readFrame(const std::string& path) {
+  ImageFrame image = readImage(path);
+  auto frame = std::make_unique<HostFrame>(image.width, image.height);
+  for (int c = 0; c < 4; ++c) frame->input(c).swap(image.planes[c]);
+  return frame;
+}
+
+int runDialog(const DialogOptions& o) {
+  Script script;
+  if (!o.script.empty()) script = readScriptFile(o.script);
+
+  LoadedModule module(o.modulePath);
+  module.activateHandler(hostLookup);
+  module.activateInterface(hostLookup);
+  FilterHandle instance(module);
+  std::error_code ec;
+  if (!o.settings.empty() && std::filesystem::exists(o.settings, ec)) {
+    instance.load(readSettingsFile(o.settings));
+  }
+
+  // The preview shows the last frame the filter took.
+  std::unique_ptr<HostFrame> frame = readFrame(o.input);
+  filterFrame(instance, o.input, *frame);
+
+  std::string scriptProblem;
+  std::unique_ptr<HostError> pictureError;
+  auto takePicture = [&](PanelHost&, PanelModel& panel) {
+    if (o.screenshot.empty()) return;
+    // Nothing may be thrown through the module's call to runPanel.
+    try {
+      savePicturePng(renderPanelPicture(panel), o.screenshot);
+    } catch (const HostError& e) {
+      pictureError = std::make_unique<HostError>(e);
+    }
+  };
+
+  HeadlessBackend headless([&](PanelHost& host, PanelModel& panel) {
+    scriptProblem = playScript(host, panel, script);
+    takePicture(host, panel);
+  });
+  // A window shows the picture as the person left it.
+  class PictureOnClose : public WindowBackend {
+   public:
+    explicit PictureOnClose(std::function<void(PanelHost&, PanelModel&)> take)
+        : take_(std::move(take)) {}
+    void run(PanelHost& host, PanelModel& panel) override {
+      WindowBackend::run(host, panel);
+      take_(host, panel);
+    }
+
+   private:
+    std::function<void(PanelHost&, PanelModel&)> take_;
+  } windowed(takePicture);
+
+  const bool inWindow = !o.headless && o.script.empty() && displayAvailable();
+  PanelHost host(inWindow ? static_cast<PanelBackend*>(&windowed) : &headless);
+  ScriptRecorder recorder(host);
+  for (const auto& service : o.withdrawn) host.withdraw(service);
+  if (inWindow) {
+    const ScreenSize screen = displaySize();
+    host.setScreen(screen.width, screen.height);
+  }
+
+  std::string message = instance.options();
+  if (!message.empty()) throw HostError(module.path(), "the options dialog failed: " + message);
+  if (windowed.displayFailed()) {
+    const char* display = std::getenv("DISPLAY");
+    throw HostError(std::string("display ") + (display ? display : ""),
+                    "cannot open the display (use --headless without one)");
+  }
+  if (!scriptProblem.empty()) throw HostError(o.script, scriptProblem);
+  if (pictureError) throw *pictureError;
+
+  if (!o.record.empty()) writeFileAtomically(o.record, recorder.text());
+  const SettingsBlock saved = instance.save();
+  if (!o.settings.empty()) writeSettingsFile(o.settings, saved);
+  int target = 2, strength = 100, threshold = 224;
+  if (std::sscanf(settingsText(saved).c_str(), "%d %d %d", &target, &strength, &threshold) == 3) {
+    const char* names[] = {"rgb", "alpha", "rgba"};
+    const std::string name = target >= 0 && target <= 2 ? names[target] : std::to_string(target);
+    std::printf("oru filter --target %s --threshold %d --strength %d\n", name.c_str(), threshold,
+                strength);
+  }
+  return 0;
+}
+
+}  // namespace
+
+CommandRun addDialogCommand(CLI::App& app) {
+  CLI::App* command =
+      app.add_subcommand("dialog", "Open the options dialog on a frame and play a script in it");
+  auto o = std::make_shared<DialogOptions>();
+  addModuleOption(*command, o->modulePath);
+  command->add_option("INPUT", o->input, "The frame: an image file")->required();
+  command->add_option("--script", o->script, "User actions, one a line");
+  command->add_option("--screenshot", o->screenshot, "Save a picture of the dialog (PNG)");
+  command->add_option("--settings", o->settings,
+                      "Settings block: loaded first when it exists, saved on close");
+  command->add_option("--record", o->record,
+                      "Write what the user did as a script that plays it again");
+  command
+      ->add_option("--withdraw", o->withdrawn,
+                   "Run as a host that does not offer this service (LWPanelServices, "
+                   "RasterServices or LWXPanel)")
+      ->check(CLI::IsMember(
+          {PanelHost::kPanelServices, PanelHost::kRasterServices, PanelHost::kXPanelServices}));
+  command->add_flag("--headless", o->headless,
+                    "No window: play --script (or nothing) in the scripted back end");
+  return [command, o]() -> int {
+    if (!command->parsed()) return -1;
+    return runDialog(*o);
+  };
+}
+
+}  // namespace oru_runner

@@ -1,0 +1,424 @@
+// oru filter: smooths the jagged edges of image files and frame sequences,
+// handing every frame to a filter instance of the module as a host does.
+#include <OpenImageIO/imageio.h>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "runner/cli/commands.h"
+#include "runner/cli/interrupts.h"
+#include "runner/cli/progress.h"
+#include "runner/cli/workers.h"
+#include "runner/frames/frame_run.h"
+#include "runner/frames/frame_sequence.h"
+#include "runner/frames/image_io.h"
+#include "runner/host/filter_instance.h"
+#include "runner/host/filter_settings.h"
+#include "runner/host/host_error.h"
+#include "runner/host/host_services.h"
+#include "runner/host/loaded_module.h"
+
+namespace oru_runner {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FilterOptions {
+  std::string modulePath;
+  std::string input;
+  std::string output;
+  std::optional<std::string> target;
+  std::optional<int> threshold;
+  std::optional<int> strength;
+  std::string settingsFile;
+  std::string saveSettingsFile;
+  std::string frames;
+  std::string chunk;
+  int jobs = 0;
+  bool failFast = false;
+  bool quiet = false;
+  bool verbose = false;
+  bool timing = false;
+  // Set in a worker process started by -j: its frames and where it reports.
+  std::string workerFrames;
+  int workerFd = -1;
+};
+
+const char* const kExamples = R"(Examples:
+  oru filter render.png -o smooth.png
+  oru filter render.exr -o smooth.exr --target rgba --threshold 200 --strength 80
+  oru filter shot.####.exr -o out/shot.####.exr --frames 1-240
+  oru filter shot.%04d.png -o out/shot.%04d.png --frames 1-240 --chunk 3/10
+  oru filter --settings scene.oru --strength 50 --save-settings tuned.oru
+
+Settings: --target rgb|alpha|rgba (default rgba), --threshold 0..255 (default
+224; higher finds more edges), --strength 0..100 (default 100, percent).
+A settings file is a 120-byte block as the module saves it; flags win over it.)";
+
+// The settings block the frames are filtered with: the module's defaults,
+// then the settings file, then the flags; everything checked against the
+// dialog's ranges.
+SettingsBlock settingsFor(const FilterOptions& o, const SettingsBlock& defaults) {
+  std::optional<FilterSettings> settings = settingsFromBlock(defaults);
+  FilterSettings s = settings ? *settings : FilterSettings{};
+  if (!o.settingsFile.empty()) {
+    SettingsBlock block = readSettingsFile(o.settingsFile);
+    std::optional<FilterSettings> saved = settingsFromBlock(block);
+    if (!saved) {
+      throw HostError(o.settingsFile, "not a settings block: its text \"" + settingsText(block) +
+                                          "\" does not begin with three numbers");
+    }
+    s = *saved;
+  }
+  if (o.target) {
+    s.target = targetFromName(*o.target);
+    if (s.target < 0) throw HostError("--target " + *o.target, "expected rgb, alpha or rgba");
+  }
+  if (o.threshold) {
+    if (*o.threshold < 0 || *o.threshold > 255) {
+      throw HostError("--threshold " + std::to_string(*o.threshold), "expected 0 to 255");
+    }
+    s.threshold = *o.threshold;
+  }
+  if (o.strength) {
+    if (*o.strength < 0 || *o.strength > 100) {
+      throw HostError("--strength " + std::to_string(*o.strength), "expected 0 to 100");
+    }
+    s.strength = *o.strength;
+  }
+  std::string problem = settingsProblem(s);
+  if (!problem.empty()) throw HostError(o.settingsFile, problem);
+  return blockFromSettings(s);
+}
+
+// The file as the system finds it, for telling whether two names are one file.
+std::string resolved(const std::string& path) {
+  std::error_code ec;
+  fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
+  return ec ? path : p.string();
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  if (fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec)) return true;
+  return resolved(a) == resolved(b);
+}
+
+// Every frame's output must be a file of its own: never an input of the run.
+void refuseOverwritingInputs(const FramePattern& in, const FramePattern& out,
+                             const std::vector<int>& allFrames, const std::vector<int>& mine) {
+  std::set<std::string> inputs;
+  for (int f : allFrames) inputs.insert(resolved(in.fileFor(f)));
+  for (int f : mine) {
+    std::string target = out.fileFor(f);
+    if (inputs.count(resolved(target)) || sameFile(target, in.fileFor(f))) {
+      throw HostError(target, "the output would overwrite an input; choose another output name");
+    }
+  }
+}
+
+void checkOutputFolder(const std::string& output) {
+  fs::path folder = fs::path(output).parent_path();
+  if (folder.empty()) return;
+  std::error_code ec;
+  if (!fs::exists(folder, ec)) throw HostError(output, "the output folder does not exist");
+  if (!fs::is_directory(folder, ec)) throw HostError(output, "the output folder is not a folder");
+}
+
+// Everything one process needs to filter frames: its own module and instance.
+class FrameFilter {
+ public:
+  FrameFilter(const std::string& modulePath, const SettingsBlock& block)
+      : module_(modulePath), instance_(activated(module_)) {
+    instance_.load(block);
+  }
+
+  void run(const std::string& inFile, const std::string& outFile, FrameTimes& times) {
+    using Clock = std::chrono::steady_clock;
+    auto seconds = [](Clock::time_point from) {
+      return std::chrono::duration<double>(Clock::now() - from).count();
+    };
+    Clock::time_point start = Clock::now();
+    ImageFrame frame = readImage(inFile);
+    times.read = seconds(start);
+    times.decode = frame.librarySeconds;
+
+    // The planes move into the host frame; nothing is copied.
+    start = Clock::now();
+    HostFrame host(frame.width, frame.height);
+    for (int c = 0; c < 4; ++c) host.input(c).swap(frame.planes[c]);
+    filterFrame(instance_, inFile, host);
+    times.filter = seconds(start);
+
+    start = Clock::now();
+    times.encode = writeImage(outFile, frame,
+                              {&host.output(0), &host.output(1), &host.output(2), &host.output(3)});
+    times.write = seconds(start);
+  }
+
+ private:
+  static const LoadedModule& activated(LoadedModule& module) {
+    module.activateHandler(hostLookup);
+    return module;
+  }
+
+  LoadedModule module_;
+  FilterHandle instance_;
+};
+
+std::string frameList(const std::vector<int>& frames) {
+  std::string text;
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    if (i == 20) return text + ", ... (" + std::to_string(frames.size()) + " in all)";
+    text += (i ? ", " : "") + std::to_string(frames[i]);
+  }
+  return text;
+}
+
+void printTiming(const FrameTimes& sum, int frames, double wall) {
+  double total = sum.read + sum.filter + sum.write;
+  double own = total - sum.decode - sum.filter - sum.encode;
+  auto share = [&](double part) { return total > 0 ? 100 * part / total : 0.0; };
+  auto each = [&](double part) { return frames > 0 ? 1000 * part / frames : 0.0; };
+  std::fprintf(stderr,
+               "oru: timing: %d frames in %.2f s, %.2f frames/s; per frame %.1f ms: "
+               "decoding %.1f ms (%.1f%%), the module %.1f ms (%.1f%%), encoding %.1f ms "
+               "(%.1f%%), the runner's own work %.1f ms (%.1f%%)\n",
+               frames, wall, wall > 0 ? frames / wall : 0.0, each(total), each(sum.decode),
+               share(sum.decode), each(sum.filter), share(sum.filter), each(sum.encode),
+               share(sum.encode), each(own), share(own));
+}
+
+// This program's command line as it was started, with the program's own
+// path first: a worker process is started with it.
+std::vector<std::string> ownCommandLine() {
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  std::vector<std::string> arguments;
+  for (std::string a; std::getline(in, a, '\0');) arguments.push_back(a);
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  if (arguments.empty()) arguments.emplace_back();
+  if (!ec) arguments[0] = self.string();
+  return arguments;
+}
+
+// "1,3,5": the frames a worker process was given.
+std::vector<int> parseWorkerFrames(const std::string& text) {
+  std::vector<int> frames;
+  std::istringstream in(text);
+  for (std::string f; std::getline(in, f, ',');) frames.push_back(std::stoi(f));
+  return frames;
+}
+
+// Loads the module once to learn its defaults, checks the settings, saves
+// them when asked, and gives the block every frame's instance is loaded with.
+SettingsBlock prepareSettings(const FilterOptions& o, bool worker) {
+  LoadedModule module(o.modulePath);
+  module.activateHandler(hostLookup);
+  FilterHandle instance(module);
+  SettingsBlock block = settingsFor(o, instance.save());
+  instance.load(block);
+  if (worker) return block;
+  if (o.verbose) {
+    FilterSettings s = settingsFromBlock(instance.save()).value_or(FilterSettings{});
+    std::fprintf(stderr, "oru: settings: target %s, strength %d, threshold %d\n",
+                 targetName(s.target).c_str(), s.strength, s.threshold);
+  }
+  if (!o.saveSettingsFile.empty()) {
+    writeSettingsFile(o.saveSettingsFile, instance.save());
+    if (o.verbose) {
+      std::fprintf(stderr, "oru: saved the settings in %s\n", o.saveSettingsFile.c_str());
+    }
+  }
+  return block;
+}
+
+// A frame's buffers are large (a 1920 x 1080 frame takes some 100 MB in
+// floats) and are made anew for every frame. Left to its defaults the C
+// library maps each one fresh from the system and returns it afterwards, and
+// every frame pays for faulting the pages in again; keep them instead.
+void keepFrameBuffersInTheHeap() {
+#if defined(__GLIBC__)
+  mallopt(M_MMAP_THRESHOLD, 1 << 30);
+  mallopt(M_TRIM_THRESHOLD, 1 << 30);
+#endif
+}
+
+int runFilter(const FilterOptions& o) {
+  if (o.quiet && o.verbose)
+    throw HostError("oru filter", "--quiet and --verbose exclude each other");
+
+  // Settings first: they are checked, and saved if asked, before any image.
+  bool worker = !o.workerFrames.empty();
+  SettingsBlock block = prepareSettings(o, worker);
+  if (o.input.empty()) {
+    if (!o.saveSettingsFile.empty()) return 0;
+    throw HostError("oru filter", "give an input image (oru filter INPUT -o OUTPUT)");
+  }
+  if (o.output.empty()) throw HostError(o.input, "give an output name with -o OUTPUT");
+
+  FramePattern in(o.input);
+  FramePattern out(o.output);
+  if (in.isSequence() != out.isSequence()) {
+    throw HostError(o.output,
+                    in.isSequence()
+                        ? "the input is a frame sequence: the output needs a place for "
+                          "the frame number too (#### or %04d)"
+                        : "the output has a place for a frame number, the input has none");
+  }
+  if (!in.isSequence() && (!o.frames.empty() || !o.chunk.empty())) {
+    throw HostError(o.input,
+                    "--frames and --chunk need a frame sequence (#### or %04d in the name)");
+  }
+
+  std::vector<int> allFrames{0};
+  if (in.isSequence()) {
+    allFrames = o.frames.empty() ? in.framesOnDisk() : parseFrameRange(o.frames);
+    if (allFrames.empty()) throw HostError(o.input, "no files match the frame pattern");
+  }
+  std::vector<int> frames = allFrames;
+  if (!o.chunk.empty()) frames = sliceOf(allFrames, parseChunk(o.chunk));
+
+  checkOutputFolder(o.output);
+  if (!canWriteFormat(out.fileFor(allFrames.front()))) {
+    throw HostError(o.output, "no image format is known for the extension \"" +
+                                  fs::path(o.output).extension().string() + "\"");
+  }
+  refuseOverwritingInputs(in, out, allFrames, frames);
+
+  keepFrameBuffersInTheHeap();
+  const std::string modulePath = o.modulePath;
+  if (!in.isSequence()) {
+    installInterruptHandlers(false);
+    FrameFilter filter(modulePath, block);
+    FrameTimes times;
+    filter.run(o.input, o.output, times);
+    if (o.verbose) std::fprintf(stderr, "oru: %s -> %s\n", o.input.c_str(), o.output.c_str());
+    if (o.timing) printTiming(times, 1, times.read + times.filter + times.write);
+    return 0;
+  }
+
+  if (frames.empty()) {
+    if (o.verbose) std::fprintf(stderr, "oru: chunk %s holds no frames\n", o.chunk.c_str());
+    return 0;
+  }
+
+  int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  int jobs = o.jobs > 0 ? o.jobs : cores;
+  jobs = std::min<int>(jobs, static_cast<int>(frames.size()));
+  WorkerSetup setup = [&, jobs, cores]() -> FrameWork {
+    if (jobs > 1) {
+      // The workers share the cores: the image library keeps to its share.
+      OIIO::attribute("threads", std::max(1, cores / jobs));
+      OIIO::attribute("exr_threads", std::max(1, cores / jobs));
+    }
+    auto filter = std::make_shared<FrameFilter>(modulePath, block);
+    return [filter, &in, &out](int frame, FrameTimes& times) {
+      filter->run(in.fileFor(frame), out.fileFor(frame), times);
+    };
+  };
+
+  if (worker) return serveFrames(o.workerFd, parseWorkerFrames(o.workerFrames), setup);
+  WorkerCommand command = [](const std::vector<int>& mine, int fd) {
+    std::vector<std::string> arguments = ownCommandLine();
+    std::string list;
+    for (int f : mine) list += (list.empty() ? "" : ",") + std::to_string(f);
+    arguments.insert(arguments.end(), {"--worker-frames", list, "--worker-fd", std::to_string(fd)});
+    return arguments;
+  };
+
+  Progress progress(static_cast<int>(frames.size()), !o.quiet && !o.verbose && stderrIsTerminal());
+  std::vector<int> failed;
+  FrameTimes sum;
+  int used = runFrames(frames, jobs, o.failFast, setup, command, [&](const FrameOutcome& outcome) {
+    progress.frameDone();
+    sum.read += outcome.times.read;
+    sum.filter += outcome.times.filter;
+    sum.write += outcome.times.write;
+    sum.decode += outcome.times.decode;
+    sum.encode += outcome.times.encode;
+    if (!outcome.ok) {
+      failed.push_back(outcome.frame);
+      progress.message("oru: frame " + std::to_string(outcome.frame) + ": " + outcome.message);
+    } else if (o.verbose) {
+      progress.message("oru: " + in.fileFor(outcome.frame) + " -> " + out.fileFor(outcome.frame));
+    }
+  });
+  progress.finish();
+
+  int done = progress.done();
+  int total = static_cast<int>(frames.size());
+  if (o.timing) printTiming(sum, done, progress.seconds());
+  std::sort(failed.begin(), failed.end());
+  if (!failed.empty()) {
+    std::fprintf(stderr, "oru: %zu of %d frames failed: %s\n", failed.size(), total,
+                 frameList(failed).c_str());
+  }
+  if (done < total) {
+    std::fprintf(stderr, "oru: stopped %s; %d of %d frames were not filtered\n",
+                 stopRequested() ? "by an interrupt" : "after the first failure (--fail-fast)",
+                 total - done, total);
+  }
+  if (failed.empty() && done == total && (o.verbose || (!o.quiet && stderrIsTerminal()))) {
+    std::fprintf(stderr, "oru: %d frame%s written to %s by %d process%s (%.1f frames/s)\n", total,
+                 total == 1 ? "" : "s", o.output.c_str(), used, used == 1 ? "" : "es",
+                 progress.seconds() > 0 ? total / progress.seconds() : 0.0);
+  }
+  return failed.empty() && done == total ? 0 : 1;
+}
+
+}  // namespace
+
+CommandRun addFilterCommand(CLI::App& app) {
+  CLI::App* command =
+      app.add_subcommand("filter", "Smooth the jagged edges of an image file or a frame sequence");
+  command->footer(kExamples);
+  auto o = std::make_shared<FilterOptions>();
+  command->add_option("input", o->input,
+                      "Input image, or a frame sequence with #### or %04d for the frame number");
+  command->add_option("-o,--output", o->output,
+                      "Output image; for a sequence the same kind of pattern");
+  command->add_option("--target", o->target, "What to smooth: rgb, alpha or rgba (default rgba)");
+  command->add_option("--threshold", o->threshold,
+                      "Edge sensitivity 0..255 (default 224): two pixels differ when a channel "
+                      "differs by more than 256 - threshold");
+  command->add_option("--strength", o->strength, "Blend strength in percent 0..100 (default 100)");
+  command->add_option("--settings", o->settingsFile,
+                      "Load a saved settings block (flags win over it)");
+  command->add_option("--save-settings", o->saveSettingsFile,
+                      "Write the settings block the module saves (INPUT may be left out)");
+  command->add_option("--frames", o->frames,
+                      "Frames of the sequence: FIRST-LAST[xSTEP] (default: the files present)");
+  command->add_option("--chunk", o->chunk,
+                      "Only the K-th of N equal slices of the frames, K/N (for render farms)");
+  command->add_option("-j,--jobs", o->jobs,
+                      "Worker processes for a sequence (default: the number of cores)");
+  command->add_flag("--fail-fast", o->failFast, "Stop a sequence at the first failed frame");
+  command->add_flag("-q,--quiet", o->quiet, "No progress line and no summary");
+  command->add_flag("-v,--verbose", o->verbose, "Name every file written");
+  command->add_flag("--timing", o->timing,
+                    "Report the share of time spent reading, filtering and writing");
+  addModuleOption(*command, o->modulePath);
+  // How a worker process started by -j learns its part; not for people.
+  command->add_option("--worker-frames", o->workerFrames)->group("");
+  command->add_option("--worker-fd", o->workerFd)->group("");
+  return [command, o]() -> int {
+    if (!command->parsed()) return -1;
+    return runFilter(*o);
+  };
+}
+
+}  // namespace oru_runner

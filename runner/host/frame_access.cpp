@@ -1,0 +1,58 @@
+#include "runner/host/frame_access.h"
+
+namespace oru_runner {
+
+namespace {
+HostFrame* current = nullptr;
+}
+
+HostFrame::HostFrame(int width, int height)
+    : width_(width > 0 ? width : 0), height_(height > 0 ? height : 0) {
+  for (int c = 0; c < 4; ++c) {
+    in_[c].assign(index(0, height_), 0.0f);
+    out_[c].assign(index(0, height_), 0.0f);
+  }
+  access_.frameWidth = width;
+  access_.frameHeight = height;
+  access_.fetchLine = fetchLine;
+  access_.storeColour = storeColour;
+  access_.storeAlpha = storeAlpha;
+}
+
+HostFrame::~HostFrame() {
+  if (current == this) current = nullptr;
+}
+
+void HostFrame::run(const std::function<void(const FilterAccess&)>& call) {
+  HostFrame* outer = current;
+  current = this;
+  call(access_);
+  current = outer;
+}
+
+const float* HostFrame::fetchLine(int lineType, int y) {
+  HostFrame* f = current;
+  if (!f) return nullptr;
+  ++f->rowFetches_;
+  int channel = lineType - LINE_RED;
+  if (channel < 0 || channel > 3 || y < 0 || y >= f->height_) return nullptr;
+  return f->in_[channel].data() + f->index(0, y);
+}
+
+void HostFrame::storeColour(int x, int y, const float* rgb) {
+  HostFrame* f = current;
+  if (!f) return;
+  ++f->colourStores_;
+  if (x < 0 || y < 0 || x >= f->width_ || y >= f->height_) return;
+  for (int c = 0; c < 3; ++c) f->out_[c][f->index(x, y)] = rgb[c];
+}
+
+void HostFrame::storeAlpha(int x, int y, float alpha) {
+  HostFrame* f = current;
+  if (!f) return;
+  ++f->alphaStores_;
+  if (x < 0 || y < 0 || x >= f->width_ || y >= f->height_) return;
+  f->out_[3][f->index(x, y)] = alpha;
+}
+
+}  // namespace oru_runner

@@ -1,0 +1,40 @@
+// The windowed back end of the panel services: a running panel becomes a
+// real window (FLTK) whose widgets show the panel's model and turn a
+// person's input into the module's callbacks.
+#pragma once
+
+#include <memory>
+
+#include "runner/panel/panel_host.h"
+
+namespace oru_runner {
+
+// True when an X display can be opened (DISPLAY is set and answers).
+bool displayAvailable();
+
+struct ScreenSize {
+  int width, height;
+};
+// The size of the display's default screen (displayAvailable() first).
+ScreenSize displaySize();
+
+class WindowBackend : public PanelBackend {
+ public:
+  WindowBackend();
+  ~WindowBackend() override;
+
+  // Shows the panel as a window and runs it until the user closes it.
+  void run(PanelHost& host, PanelModel& panel) override;
+  void controlDrawn(ControlModel& control, int mode) override;
+  void panelPainted(PanelModel& panel) override;
+
+  // True when run could not open the display (the panel was closed at once).
+  bool displayFailed() const { return displayFailed_; }
+
+ private:
+  bool displayFailed_ = false;
+  struct Window;
+  std::unique_ptr<Window> window_;
+};
+
+}  // namespace oru_runner
