@@ -58,18 +58,28 @@ struct AlphaChannel {
   }
 };
 
+// Where a call blends: from blendStart to the step and from the step to
+// blendEnd. False for a call that returns at once: one out of scan order
+// (which never comes from the scan) or one with nothing to blend.
+template <int Direction>
+bool blendSpan(int runStart, int stepPos, int runEnd, int* blendStart, int* blendEnd) {
+  constexpr Geometry g = kGeometry[Direction - 1];
+  if ((static_cast<long long>(stepPos) - runStart) * g.step < 0 ||
+      (static_cast<long long>(runEnd) - stepPos) * g.step < 0) {
+    return false;
+  }
+  *blendStart = half(static_cast<long long>(runStart) + stepPos + g.startRound);
+  *blendEnd = half(static_cast<long long>(stepPos) + runEnd + g.endRound);
+  return !(*blendStart == stepPos && *blendEnd == stepPos);
+}
+
 // Number of pixels a call writes: both half-runs and the step pixel, or 0
 // for a call that returns at once.
 template <int Direction>
 long long pixelsWritten(int runStart, int stepPos, int runEnd) {
   constexpr Geometry g = kGeometry[Direction - 1];
-  if ((static_cast<long long>(stepPos) - runStart) * g.step < 0 ||
-      (static_cast<long long>(runEnd) - stepPos) * g.step < 0) {
-    return 0;
-  }
-  const int blendStart = half(static_cast<long long>(runStart) + stepPos + g.startRound);
-  const int blendEnd = half(static_cast<long long>(stepPos) + runEnd + g.endRound);
-  if (blendStart == stepPos && blendEnd == stepPos) return 0;
+  int blendStart = 0, blendEnd = 0;
+  if (!blendSpan<Direction>(runStart, stepPos, runEnd, &blendStart, &blendEnd)) return 0;
   return (static_cast<long long>(stepPos) - blendStart) * g.step +
          (static_cast<long long>(blendEnd) - stepPos) * g.step + 1;
 }
@@ -78,14 +88,8 @@ long long pixelsWritten(int runStart, int stepPos, int runEnd) {
 template <int Direction, class Channel, class Access>
 inline void run(Access& px, int s, int runStart, int stepPos, int runEnd, int line) {
   static constexpr Geometry g = kGeometry[Direction - 1];
-  // Out of scan order never comes from the scan; such a call does nothing.
-  if ((static_cast<long long>(stepPos) - runStart) * g.step < 0 ||
-      (static_cast<long long>(runEnd) - stepPos) * g.step < 0) {
-    return;
-  }
-  const int blendStart = half(static_cast<long long>(runStart) + stepPos + g.startRound);
-  const int blendEnd = half(static_cast<long long>(stepPos) + runEnd + g.endRound);
-  if (blendStart == stepPos && blendEnd == stepPos) return;
+  int blendStart = 0, blendEnd = 0;
+  if (!blendSpan<Direction>(runStart, stepPos, runEnd, &blendStart, &blendEnd)) return;
 
   auto x = [&](int p, int side) { return g.alongRow ? p : line + side; };
   auto y = [&](int p, int side) { return g.alongRow ? line + side : p; };

@@ -40,33 +40,88 @@ constexpr std::uint8_t kAcross95 = 16;  // across differs from next by more than
 // Columns scanned together.
 constexpr int kStrip = 64;
 
-// Pixels straight from planes: the source from src, the destination in dst.
-// The bytes a routine of the module leaves at 0 are 0 here too.
-template <class Channel>
-struct PlaneAccess {
-  const PlaneSet* srcSet;
-  const PlaneSet* dstSet;
-  static void load(const PlaneSet& s, int x, int y, Pixel* p) {
-    const std::size_t i = s.at(x, y);
-    if (Channel::kAlpha) {
-      *p = Pixel{0, 0, 0, s.plane[3][i]};
-    } else {
-      *p = Pixel{s.plane[0][i], s.plane[1][i], s.plane[2][i], 0};
-    }
+// ---- Kernels on planes -----------------------------------------------------
+
+// blend(blend(towards, own, w), own, s) for w in 0 .. 128 and s in 0 .. 256,
+// where neither blend clamps.
+inline std::uint8_t mixByte(unsigned towards, unsigned own, unsigned w, unsigned s) {
+  const unsigned a = (towards * w + own * (256 - w) + 128) >> 8;
+  return static_cast<std::uint8_t>((a * s + own * (256 - s) + 128) >> 8);
+}
+
+// Blends count bytes of a line, the i-th at d[i * dStep] toward s[i * sStep]
+// with weight w0 + i * dw. Every byte depends on its own pixels alone, so a
+// run along a row goes up in memory whatever its direction, in a loop that
+// the compiler vectorises.
+inline void blendRow(std::uint8_t* __restrict d, const std::uint8_t* __restrict s, int count,
+                     int w0, int dw, unsigned strength) {
+  for (int i = 0; i < count; ++i) {
+    d[i] = mixByte(s[i], d[i], static_cast<unsigned>(w0 + i * dw), strength);
   }
-  void src(int x, int y, Pixel* p) const { load(*srcSet, x, y, p); }
-  void dst(int x, int y, Pixel* p) const { load(*dstSet, x, y, p); }
-  void put(int x, int y, const Pixel* p) const {
-    const std::size_t i = dstSet->at(x, y);
-    if (Channel::kAlpha) {
-      dstSet->plane[3][i] = p->a;
-    } else {
-      dstSet->plane[0][i] = p->r;
-      dstSet->plane[1][i] = p->g;
-      dstSet->plane[2][i] = p->b;
-    }
+}
+
+inline void blendColumn(std::uint8_t* d, const std::uint8_t* s, std::ptrdiff_t dStep,
+                        std::ptrdiff_t sStep, int count, int w0, int dw, unsigned strength) {
+  for (int i = 0; i < count; ++i) {
+    d[i * dStep] =
+        mixByte(s[i * sStep], d[i * dStep], static_cast<unsigned>(w0 + i * dw), strength);
   }
-};
+}
+
+// One kernel call straight on planes, channel by channel: the bytes that
+// kernel_body::run leaves through the module's byte routines. src and dst
+// are distinct planes; every pixel the call reaches lies in them.
+template <int Direction, class Channel>
+void planeKernel(const PlaneSet& src, const PlaneSet& dst, int strength, int runStart, int stepPos,
+                 int runEnd, int line) {
+  static constexpr kernel_body::Geometry g = kernel_body::kGeometry[Direction - 1];
+  int blendStart = 0, blendEnd = 0;
+  if (!kernel_body::blendSpan<Direction>(runStart, stepPos, runEnd, &blendStart, &blendEnd)) return;
+  const unsigned sw = static_cast<unsigned>(strength);
+  const int l1 = (stepPos - blendStart) * g.step, l2 = (blendEnd - stepPos) * g.step;
+  const int inc1 = 128 / (l1 + 1), inc2 = 128 / (l2 + 1);
+  // Pixel p of the line, or of its neighbour line side, in planes ps.
+  auto at = [line](const PlaneSet& ps, int c, long long p, int side) {
+    const long long other = static_cast<long long>(line) + side;
+    const long long x = g.alongRow ? p : other, y = g.alongRow ? other : p;
+    return ps.plane[c] + (y - ps.originY) * ps.stride + (x - ps.originX);
+  };
+  const std::ptrdiff_t dAlong = g.alongRow ? 1 : static_cast<std::ptrdiff_t>(dst.stride);
+  const std::ptrdiff_t sAlong = g.alongRow ? 1 : static_cast<std::ptrdiff_t>(src.stride);
+  constexpr int first = Channel::kAlpha ? 3 : 0, last = Channel::kAlpha ? 3 : 2;
+  for (int c = first; c <= last; ++c) {
+    // The first half-run: pixel blendStart + (k - 1) * step has weight k * inc1;
+    // the second: pixel stepPos + k * step has weight 128 - k * inc2 (k from 1).
+    // Each is handed over from its lowest pixel up.
+    long long p1 = blendStart, p2 = stepPos + 1LL;
+    int w1 = inc1, dw1 = inc1, w2 = 128 - inc2, dw2 = -inc2;
+    if (g.step < 0) {
+      p1 = stepPos + 1LL;
+      w1 = l1 * inc1;
+      dw1 = -inc1;
+      p2 = static_cast<long long>(stepPos) - l2;
+      w2 = 128 - l2 * inc2;
+      dw2 = inc2;
+    }
+    if (g.alongRow) {
+      if (l1) blendRow(at(dst, c, p1, 0), at(src, c, p1, g.firstSide), l1, w1, dw1, sw);
+      if (l2) blendRow(at(dst, c, p2, 0), at(src, c, p2, -g.firstSide), l2, w2, dw2, sw);
+    } else {
+      if (l1) {
+        blendColumn(at(dst, c, p1, 0), at(src, c, p1, g.firstSide), dAlong, sAlong, l1, w1, dw1,
+                    sw);
+      }
+      if (l2) {
+        blendColumn(at(dst, c, p2, 0), at(src, c, p2, -g.firstSide), dAlong, sAlong, l2, w2, dw2,
+                    sw);
+      }
+    }
+    // The step pixel: the mean of its neighbours along the line as they now stand.
+    std::uint8_t* step = at(dst, c, stepPos, 0);
+    const std::uint8_t mean = blend(step[dAlong], step[-dAlong], 128);
+    *step = blend(mean, *step, strength);
+  }
+}
 
 // ---- Sizes -------------------------------------------------------------------
 
@@ -98,9 +153,20 @@ struct Layout {
   std::size_t gridW, gridH;
   int nx, ny;  // scan positions per row, per column
   std::size_t grid[4];
-  std::size_t rowFlags, rowSlopes, blocks, stripFlags, stripSlopes, stripAny;
+  std::size_t rowEdges, rowFlags, rowSlopes, rowDone, blocks;
+  std::size_t stripEdges, stripFlags, stripSlopes, stripChunkEdges, stripDone, stripAny;
   std::size_t total;
 };
+
+// Positions of a line are tested in chunks: the edge test at every position
+// first, the other tests and the slope measures only in the chunks the walk
+// reaches, which on most pictures are the few around their edges.
+constexpr int kChunkShift = 6;
+constexpr int kChunk = 1 << kChunkShift;
+
+std::size_t chunks(std::size_t positions) {
+  return (positions + kChunk - 1) >> kChunkShift;
+}
 
 bool channelUsed(int mode, int c) {
   return (c < 3 ? mode & 1 : mode & 2) != 0;
@@ -123,11 +189,17 @@ bool layoutFor(const Area& a, int mode, Layout* out) {
     }
   }
   const std::size_t nx = static_cast<std::size_t>(l.nx), ny = static_cast<std::size_t>(l.ny);
+  const std::size_t rowChunks = chunks(nx), columnChunks = chunks(ny);
+  l.rowEdges = s.add(nx + 8, 1);
   l.rowFlags = s.add(nx, 1);
   l.rowSlopes = s.add(nx + 2, sizeof(std::int16_t));
+  l.rowDone = s.add(rowChunks, 1);
   l.blocks = s.add(2 * (std::max<std::size_t>(nx, kStrip) + 3), sizeof(std::int16_t));
+  l.stripEdges = s.add(ny, kStrip);
   l.stripFlags = s.add(ny, kStrip);
   l.stripSlopes = s.add(ny + 2, kStrip * sizeof(std::int16_t));
+  l.stripChunkEdges = s.add(columnChunks, kStrip);
+  l.stripDone = s.add(columnChunks, 1);
   l.stripAny = s.add(kStrip, 1);
   l.total = s.total;
   return s.fits;
@@ -178,32 +250,63 @@ struct Channels {
   static constexpr int kCount = Channel::kAlpha ? 1 : 3;
 };
 
-// Largest channel difference of two pixels, the pixels given by the same
-// index into per-channel rows.
+// out[i] = the largest channel difference of pixels i of p and q, given as
+// rows of each of their N channels, for count <= kChunk pixels.
 template <int N>
-inline std::uint8_t largest(const std::uint8_t* const* p, const std::uint8_t* const* q, int i) {
-  std::uint8_t m = absDiff(p[0][i], q[0][i]);
-  if (N > 1) m = std::max(m, absDiff(p[1][i], q[1][i]));
-  if (N > 2) m = std::max(m, absDiff(p[2][i], q[2][i]));
-  return m;
+inline void largestDifferences(const std::uint8_t* const p[], const std::uint8_t* const q[],
+                               int count, std::uint8_t* __restrict out) {
+  {
+    const std::uint8_t* __restrict a = p[0];
+    const std::uint8_t* __restrict b = q[0];
+    for (int i = 0; i < count; ++i) out[i] = absDiff(a[i], b[i]);
+  }
+  for (int c = 1; c < N; ++c) {
+    const std::uint8_t* __restrict a = p[c];
+    const std::uint8_t* __restrict b = q[c];
+    for (int i = 0; i < count; ++i) out[i] = std::max(out[i], absDiff(a[i], b[i]));
+  }
 }
 
-// Flags of count positions: the four pixels of position i at index i of
-// their rows. A pair differs when its largest channel difference is at
-// least atLeast (the limit + 1). Gives the flags of all positions or'ed.
+// The flags but kEdge of count <= kChunk positions (the edge test is made
+// apart): the four pixels of position i at index i of their rows. A pair
+// differs when its largest channel difference is at least atLeast (the
+// limit + 1).
 template <int N>
-std::uint8_t lineFlags(const std::uint8_t* const cur[], const std::uint8_t* const across[],
-                       const std::uint8_t* const next[], const std::uint8_t* const diag[],
-                       int count, std::uint8_t atLeast, std::uint8_t* __restrict out) {
-  std::uint8_t any = 0;
+void lineFlags(const std::uint8_t* const cur[], const std::uint8_t* const across[],
+               const std::uint8_t* const next[], const std::uint8_t* const diag[], int count,
+               std::uint8_t atLeast, std::uint8_t* __restrict out) {
+  alignas(16) std::uint8_t d[4][kChunk];
+  largestDifferences<N>(cur, next, count, d[0]);
+  largestDifferences<N>(cur, diag, count, d[1]);
+  largestDifferences<N>(next, diag, count, d[2]);
+  largestDifferences<N>(across, next, count, d[3]);
   for (int i = 0; i < count; ++i) {
-    const std::uint8_t f = (largest<N>(cur, across, i) >= atLeast ? kEdge : 0) |
-                           (largest<N>(cur, next, i) >= atLeast ? kCurNext : 0) |
-                           (largest<N>(cur, diag, i) >= atLeast ? kCurDiag : 0) |
-                           (largest<N>(next, diag, i) >= atLeast ? kNextDiag : 0) |
-                           (largest<N>(across, next, i) >= 96 ? kAcross95 : 0);
-    out[i] = f;
-    any |= f;
+    out[i] = static_cast<std::uint8_t>(
+        (d[0][i] >= atLeast ? kCurNext : 0) | (d[1][i] >= atLeast ? kCurDiag : 0) |
+        (d[2][i] >= atLeast ? kNextDiag : 0) | (d[3][i] >= 96 ? kAcross95 : 0));
+  }
+}
+
+// The edge test alone (current against across) of count positions, as
+// kEdge or 0. Gives the bytes or'ed.
+template <int N>
+std::uint8_t lineEdges(const std::uint8_t* const cur[], const std::uint8_t* const across[],
+                       int count, std::uint8_t atLeast, std::uint8_t* __restrict out) {
+  alignas(16) std::uint8_t d[kChunk];
+  std::uint8_t any = 0;
+  for (int i0 = 0; i0 < count; i0 += kChunk) {
+    const int n = std::min(kChunk, count - i0);
+    const std::uint8_t *p[N], *q[N];
+    for (int c = 0; c < N; ++c) {
+      p[c] = cur[c] + i0;
+      q[c] = across[c] + i0;
+    }
+    largestDifferences<N>(p, q, n, d);
+    std::uint8_t* o = out + i0;
+    for (int i = 0; i < n; ++i) {
+      o[i] = d[i] >= atLeast ? kEdge : 0;
+      any |= o[i];
+    }
   }
   return any;
 }
@@ -296,34 +399,27 @@ void slopeRow(Blocks<N, First>& blocks, long long x0, long long y, int count,
 
 // ---- One line --------------------------------------------------------------------
 
-// The flags and slope measures of a line's positions, position m (0 .. n - 1,
-// from the line's lowest coordinate) at flags[m * flagStride] and
-// slopes[m * slopeStride]; the slopes reach one position beyond each end.
-struct Line {
-  const std::uint8_t* flags;
-  std::ptrdiff_t flagStride;
-  const std::int16_t* slopes;
-  std::ptrdiff_t slopeStride;
-  int n;
-};
-
 // Walks a line in the direction step (+1 or -1) and calls emit(runStart,
-// stepPos, runEnd) with positions m for every step the table scan smooths.
-template <bool Negative, class Emit>
-void walkLine(const Line& line, int step, Emit&& emit) {
+// stepPos, runEnd) with positions m (0 .. n - 1, from the line's lowest
+// coordinate) for every step the table scan smooths. The view gives
+//   n                 the number of positions
+//   edge(m)           the edge test at m, kEdge or 0
+//   nextEdge(m, step) the first position from m on with an edge, or -1
+//   flags(m)          all the tests at m
+//   slope(m)          the slope measure at m, also at -1 and n
+template <bool Negative, class View, class Emit>
+void walkLine(View& line, int step, Emit&& emit) {
   const int first = step > 0 ? 0 : line.n - 1, last = step > 0 ? line.n - 1 : 0;
-  auto flags = [&](int m) { return line.flags[m * line.flagStride]; };
-  auto slope = [&](int m) { return static_cast<int>(line.slopes[m * line.slopeStride]); };
   auto steeper = [](int k, int other) { return Negative ? k <= other : k >= other; };
   // The step test at m; at a run's first position the slope before is 0,
   // which any slope of the right sign passes.
   auto isStep = [&](int m, bool runsFirst) {
-    const std::uint8_t f = flags(m);
+    const std::uint8_t f = line.flags(m);
     if (!(f & kCurNext)) return false;
-    const int k = slope(m);
+    const int k = line.slope(m);
     if (Negative ? k >= 0 : k <= 0) return false;
-    if (!runsFirst && !steeper(k, slope(m - step))) return false;
-    return steeper(k, slope(m + step)) || !(f & kAcross95);
+    if (!runsFirst && !steeper(k, line.slope(m - step))) return false;
+    return steeper(k, line.slope(m + step)) || !(f & kAcross95);
   };
   // Where a run whose step is before `from` ends: the first position from
   // `from` on whose pixel is alike its diagonal, or whose next pixel is, or
@@ -334,7 +430,8 @@ void walkLine(const Line& line, int step, Emit&& emit) {
   auto endFrom = [&](int from) {
     if (!searched || (from - searchedFrom) * step < 0 || (searchedEnd - from) * step < 0) {
       int q = from;
-      while ((flags(q) & (kCurDiag | kNextDiag)) == (kCurDiag | kNextDiag) && q != last) q += step;
+      while ((line.flags(q) & (kCurDiag | kNextDiag)) == (kCurDiag | kNextDiag) && q != last)
+        q += step;
       searched = true;
       searchedFrom = from;
       searchedEnd = q;
@@ -344,16 +441,14 @@ void walkLine(const Line& line, int step, Emit&& emit) {
 
   int m = first;
   for (;;) {
-    while (!(flags(m) & kEdge)) {
-      if (m == last) return;
-      m += step;
-    }
+    m = line.nextEdge(m, step);
+    if (m < 0) return;
     const int runStart = m;
     bool dropped = false;
     if (!isStep(m, true) && m != last) {
       for (;;) {
         m += step;
-        if (!(flags(m) & kEdge)) {
+        if (!line.edge(m)) {
           dropped = true;
           break;
         }
@@ -367,7 +462,7 @@ void walkLine(const Line& line, int step, Emit&& emit) {
     }
     const int stepPos = m;
     const int runEnd =
-        (!(flags(stepPos) & kNextDiag) || stepPos == last) ? stepPos : endFrom(stepPos + step);
+        (!(line.flags(stepPos) & kNextDiag) || stepPos == last) ? stepPos : endFrom(stepPos + step);
     emit(runStart, stepPos, runEnd);
     if (stepPos == last) return;
     m = stepPos + step;
@@ -382,49 +477,242 @@ void callKernel(const Run& run, int runStart, int stepPos, int runEnd, int line)
   if (kernelTrace) kernelTrace(Direction, Channel::kAlpha, runStart, stepPos, runEnd, line);
   if (kernelCallsSkipped) return;
 #endif
-  PlaneAccess<Channel> px{&run.src, &run.dst};
-  kernel_body::run<Direction, Channel>(px, run.strength, runStart, stepPos, runEnd, line);
+  planeKernel<Direction, Channel>(run.src, run.dst, run.strength, runStart, stepPos, runEnd, line);
 }
+
+// Whether eight bytes from p are all 0.
+inline bool zeroWord(const std::uint8_t* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w == 0;
+}
+
+// Row y of a pass of directions 1 and 2. The four pixels of position m are
+// current (x, y), across (x, y + 1), next (x + step, y) and diagonal
+// (x + step, y - 1), x = xFirst + m.
+template <int Direction, int N, int First>
+class RowView {
+ public:
+  static constexpr int kStep = Direction == 1 ? 1 : -1;
+  int n;
+
+  RowView(const Run& run, int y) : run_(run), y_(y) {
+    const Layout& l = *run.layout;
+    n = l.nx;
+    edges_ = run.block + l.rowEdges;
+    flags_ = run.block + l.rowFlags;
+    slopes_ = reinterpret_cast<std::int16_t*>(run.block + l.rowSlopes) + 1;
+    done_ = run.block + l.rowDone;
+  }
+
+  // Makes the edge tests of the row; false when it has no edge.
+  bool start() {
+    const long long x0 = run_.area->xFirst;
+    const std::uint8_t *cur[N], *across[N];
+    for (int c = 0; c < N; ++c) {
+      cur[c] = run_.at(First + c, x0, y_);
+      across[c] = run_.at(First + c, x0, y_ + 1LL);
+    }
+    if (!(lineEdges<N>(cur, across, n, run_.atLeast, edges_) & kEdge)) return false;
+    std::memset(edges_ + n, 0, 8);
+    std::memset(done_, 0, chunks(static_cast<std::size_t>(n)));
+    return true;
+  }
+
+  std::uint8_t edge(int m) const { return edges_[m]; }
+
+  int nextEdge(int m, int step) const {
+    if (step > 0) {
+      while (m + 8 <= n && zeroWord(edges_ + m)) m += 8;
+      for (; m < n; ++m)
+        if (edges_[m]) return m;
+    } else {
+      while (m >= 7 && zeroWord(edges_ + m - 7)) m -= 8;
+      for (; m >= 0; --m)
+        if (edges_[m]) return m;
+    }
+    return -1;
+  }
+
+  std::uint8_t flags(int m) {
+    need(m);
+    return flags_[m];
+  }
+  int slope(int m) {
+    need(m < 0 ? 0 : m >= n ? n - 1 : m);
+    return slopes_[m];
+  }
+
+ private:
+  void need(int m) {
+    const int k = m >> kChunkShift;
+    if (!done_[k]) fill(k);
+  }
+  // The other tests of chunk k, and the slope measures of its positions and
+  // of the one on either side.
+  void fill(int k) {
+    done_[k] = 1;
+    const int m0 = k << kChunkShift, count = std::min(kChunk, n - m0);
+    const long long x0 = static_cast<long long>(run_.area->xFirst) + m0;
+    const std::uint8_t *cur[N], *across[N], *next[N], *diag[N];
+    for (int c = 0; c < N; ++c) {
+      cur[c] = run_.at(First + c, x0, y_);
+      across[c] = run_.at(First + c, x0, y_ + 1LL);
+      next[c] = run_.at(First + c, x0 + kStep, y_);
+      diag[c] = run_.at(First + c, x0 + kStep, y_ - 1LL);
+    }
+    lineFlags<N>(cur, across, next, diag, count, run_.atLeast, flags_ + m0);
+    Blocks<N, First> blocks(run_, x0 - 2, count + 3);
+    slopeRow(blocks, x0 - 1, y_, count + 2, slopes_ + m0 - 1);
+  }
+
+  const Run& run_;
+  int y_;
+  std::uint8_t* edges_;
+  std::uint8_t* flags_;
+  std::int16_t* slopes_;  // index -1 .. n
+  std::uint8_t* done_;
+};
 
 // Directions 1 and 2: lines are rows, from the first to the last.
 template <int Direction, class Channel>
 void rowPass(const Run& run) {
   constexpr int N = Channels<Channel>::kCount, First = Channels<Channel>::kFirst;
-  constexpr int step = Direction == 1 ? 1 : -1;
   const Area& a = *run.area;
-  const int nx = run.layout->nx;
-  std::uint8_t* flags = run.block + run.layout->rowFlags;
-  std::int16_t* slopes = reinterpret_cast<std::int16_t*>(run.block + run.layout->rowSlopes);
-  Blocks<N, First> blocks(run, static_cast<long long>(a.xFirst) - 2, nx + 3);
   for (int y = a.yFirst; y <= a.yLast; ++y) {
-    // Current (x, y), across (x, y + 1), next (x + step, y), diagonal (x + step, y - 1).
-    const std::uint8_t *cur[N], *across[N], *next[N], *diag[N];
-    for (int c = 0; c < N; ++c) {
-      cur[c] = run.at(First + c, a.xFirst, y);
-      across[c] = run.at(First + c, a.xFirst, y + 1LL);
-      next[c] = run.at(First + c, a.xFirst + static_cast<long long>(step), y);
-      diag[c] = run.at(First + c, a.xFirst + static_cast<long long>(step), y - 1LL);
-    }
-    if (!(lineFlags<N>(cur, across, next, diag, nx, run.atLeast, flags) & kEdge)) continue;
-    slopeRow(blocks, static_cast<long long>(a.xFirst) - 1, y, nx + 2, slopes);
-    const Line line{flags, 1, slopes + 1, 1, nx};
-    walkLine<Direction == 1>(line, step, [&](int r, int p, int e) {
+    RowView<Direction, N, First> line(run, y);
+    if (!line.start()) continue;
+    walkLine<Direction == 1>(line, RowView<Direction, N, First>::kStep, [&](int r, int p, int e) {
       callKernel<Direction, Channel>(run, a.xFirst + r, a.xFirst + p, a.xFirst + e, y);
     });
   }
 }
+
+// A strip of up to kStrip columns x0 .. x0 + w - 1 of a pass of directions 3
+// and 4, the tests of the strip's rows made together (contiguous bytes), its
+// columns walked one by one. The four pixels of position m of column x are
+// current (x, y), across (x + side, y), next (x, y + 1) and diagonal
+// (x - side, y + 1), y = yFirst + m. Position m of column j of the strip is at
+// index m * kStrip + j.
+template <int Direction, int N, int First>
+class StripView {
+ public:
+  static constexpr long long kSide = Direction == 3 ? 1 : -1;
+  int n;
+
+  StripView(const Run& run, int x0, int w)
+      : run_(run), x0_(x0), w_(w), blocks_(run, x0 - 1LL, w + 1) {
+    const Layout& l = *run.layout;
+    n = l.ny;
+    edges_ = run.block + l.stripEdges;
+    flags_ = run.block + l.stripFlags;
+    slopes_ = reinterpret_cast<std::int16_t*>(run.block + l.stripSlopes) + kStrip;
+    chunkEdges_ = run.block + l.stripChunkEdges;
+    done_ = run.block + l.stripDone;
+    any_ = run.block + l.stripAny;
+  }
+
+  // Makes the edge tests of the strip; false when it has no edge.
+  bool start() {
+    const std::size_t chunkCount = chunks(static_cast<std::size_t>(n));
+    std::memset(chunkEdges_, 0, chunkCount * kStrip);
+    std::memset(done_, 0, chunkCount);
+    std::memset(any_, 0, kStrip);
+    std::uint8_t anyEdge = 0;
+    const long long y0 = run_.area->yFirst;
+    for (int m = 0; m < n; ++m) {
+      const std::uint8_t *cur[N], *across[N];
+      for (int c = 0; c < N; ++c) {
+        cur[c] = run_.at(First + c, x0_, y0 + m);
+        across[c] = run_.at(First + c, x0_ + kSide, y0 + m);
+      }
+      std::uint8_t* row = edges_ + static_cast<std::size_t>(m) * kStrip;
+      anyEdge |= lineEdges<N>(cur, across, w_, run_.atLeast, row);
+      std::uint8_t* chunk = chunkEdges_ + static_cast<std::size_t>(m >> kChunkShift) * kStrip;
+      for (int j = 0; j < w_; ++j) chunk[j] |= row[j];
+    }
+    if (!anyEdge) return false;
+    for (std::size_t k = 0; k < chunkCount; ++k)
+      for (int j = 0; j < w_; ++j) any_[j] |= chunkEdges_[k * kStrip + j];
+    return true;
+  }
+
+  // Column j of the strip is walked next; false when it has no edge.
+  bool column(int j) {
+    j_ = j;
+    return any_[j] != 0;
+  }
+
+  std::uint8_t edge(int m) const { return edges_[static_cast<std::size_t>(m) * kStrip + j_]; }
+
+  // Columns are walked down only.
+  int nextEdge(int m, int) const {
+    while (m < n) {
+      if ((m & (kChunk - 1)) == 0 &&
+          !chunkEdges_[static_cast<std::size_t>(m >> kChunkShift) * kStrip + j_]) {
+        m += kChunk;
+        continue;
+      }
+      if (edge(m)) return m;
+      ++m;
+    }
+    return -1;
+  }
+
+  std::uint8_t flags(int m) {
+    need(m);
+    return flags_[static_cast<std::size_t>(m) * kStrip + j_];
+  }
+  int slope(int m) {
+    need(m < 0 ? 0 : m >= n ? n - 1 : m);
+    return slopes_[static_cast<std::ptrdiff_t>(m) * kStrip + j_];
+  }
+
+ private:
+  void need(int m) {
+    const int k = m >> kChunkShift;
+    if (!done_[k]) fill(k);
+  }
+  // The other tests of the strip's rows in chunk k, and the slope measures of
+  // those rows and of the row on either side.
+  void fill(int k) {
+    done_[k] = 1;
+    const int m0 = k << kChunkShift, m1 = std::min(m0 + kChunk, n);
+    const long long y0 = run_.area->yFirst;
+    for (int m = m0; m < m1; ++m) {
+      const std::uint8_t *cur[N], *across[N], *next[N], *diag[N];
+      for (int c = 0; c < N; ++c) {
+        cur[c] = run_.at(First + c, x0_, y0 + m);
+        across[c] = run_.at(First + c, x0_ + kSide, y0 + m);
+        next[c] = run_.at(First + c, x0_, y0 + m + 1);
+        diag[c] = run_.at(First + c, x0_ - kSide, y0 + m + 1);
+      }
+      lineFlags<N>(cur, across, next, diag, w_, run_.atLeast,
+                   flags_ + static_cast<std::size_t>(m) * kStrip);
+    }
+    for (int m = m0 - 1; m <= m1; ++m) {
+      slopeRow(blocks_, x0_, y0 + m, w_, slopes_ + static_cast<std::ptrdiff_t>(m) * kStrip);
+    }
+  }
+
+  const Run& run_;
+  int x0_, w_, j_ = 0;
+  Blocks<N, First> blocks_;
+  std::uint8_t* edges_;
+  std::uint8_t* flags_;
+  std::int16_t* slopes_;  // rows -1 .. n
+  std::uint8_t* chunkEdges_;
+  std::uint8_t* done_;
+  std::uint8_t* any_;
+};
 
 // Directions 3 and 4: lines are columns, from the first to the last for 3 and
 // from the last to the first for 4; positions run down each column.
 template <int Direction, class Channel>
 void columnPass(const Run& run) {
   constexpr int N = Channels<Channel>::kCount, First = Channels<Channel>::kFirst;
-  constexpr long long side = Direction == 3 ? 1 : -1;  // the across pixel's column
   const Area& a = *run.area;
-  const int nx = run.layout->nx, ny = run.layout->ny;
-  std::uint8_t* flags = run.block + run.layout->stripFlags;
-  std::int16_t* slopes = reinterpret_cast<std::int16_t*>(run.block + run.layout->stripSlopes);
-  std::uint8_t* any = run.block + run.layout->stripAny;
+  const int nx = run.layout->nx;
   const int strips = (nx + kStrip - 1) / kStrip;
   for (int k = 0; k < strips; ++k) {
     int x0, x1;
@@ -436,32 +724,13 @@ void columnPass(const Run& run) {
       x0 = static_cast<int>(std::max<long long>(x1 - (kStrip - 1LL), a.xFirst));
     }
     const int w = x1 - x0 + 1;
-    std::memset(any, 0, kStrip);
-    std::uint8_t anyEdge = 0;
-    for (int y = a.yFirst; y <= a.yLast; ++y) {
-      // Current (x, y), across (x + side, y), next (x, y + 1), diagonal (x - side, y + 1).
-      const std::uint8_t *cur[N], *across[N], *next[N], *diag[N];
-      for (int c = 0; c < N; ++c) {
-        cur[c] = run.at(First + c, x0, y);
-        across[c] = run.at(First + c, x0 + side, y);
-        next[c] = run.at(First + c, x0, y + 1LL);
-        diag[c] = run.at(First + c, x0 - side, y + 1LL);
-      }
-      std::uint8_t* rowFlags = flags + static_cast<std::size_t>(y - a.yFirst) * kStrip;
-      anyEdge |= lineFlags<N>(cur, across, next, diag, w, run.atLeast, rowFlags);
-      for (int j = 0; j < w; ++j) any[j] |= rowFlags[j];
-    }
-    if (!(anyEdge & kEdge)) continue;
-    Blocks<N, First> blocks(run, static_cast<long long>(x0) - 1, w + 1);
-    for (long long y = a.yFirst - 1LL; y <= a.yLast + 1LL; ++y) {
-      slopeRow(blocks, x0, y, w, slopes + static_cast<std::size_t>(y - (a.yFirst - 1LL)) * kStrip);
-    }
+    StripView<Direction, N, First> strip(run, x0, w);
+    if (!strip.start()) continue;
     for (int i = 0; i < w; ++i) {
       const int j = Direction == 3 ? i : w - 1 - i;
-      if (!(any[j] & kEdge)) continue;
+      if (!strip.column(j)) continue;
       const int x = x0 + j;
-      const Line line{flags + j, kStrip, slopes + kStrip + j, kStrip, ny};
-      walkLine<Direction == 3>(line, 1, [&](int r, int p, int e) {
+      walkLine<Direction == 3>(strip, 1, [&](int r, int p, int e) {
         callKernel<Direction, Channel>(run, a.yFirst + r, a.yFirst + p, a.yFirst + e, x);
       });
     }
@@ -565,34 +834,31 @@ bool isPreviewRunOps(const PixelOps& ops) {
 
 void runPlaneKernel(int direction, bool alpha, const PlaneSet& src, const PlaneSet& dst,
                     int strength, int runStart, int stepPos, int runEnd, int line) {
-  PlaneAccess<ColourChannel> colour{&src, &dst};
-  PlaneAccess<AlphaChannel> alphaOnly{&src, &dst};
   const int s = strengthWeight(strength);
-  using kernel_body::run;
   switch (direction * 2 + (alpha ? 1 : 0)) {
     case 2:
-      run<1, ColourChannel>(colour, s, runStart, stepPos, runEnd, line);
+      planeKernel<1, ColourChannel>(src, dst, s, runStart, stepPos, runEnd, line);
       break;
     case 4:
-      run<2, ColourChannel>(colour, s, runStart, stepPos, runEnd, line);
+      planeKernel<2, ColourChannel>(src, dst, s, runStart, stepPos, runEnd, line);
       break;
     case 6:
-      run<3, ColourChannel>(colour, s, runStart, stepPos, runEnd, line);
+      planeKernel<3, ColourChannel>(src, dst, s, runStart, stepPos, runEnd, line);
       break;
     case 8:
-      run<4, ColourChannel>(colour, s, runStart, stepPos, runEnd, line);
+      planeKernel<4, ColourChannel>(src, dst, s, runStart, stepPos, runEnd, line);
       break;
     case 3:
-      run<1, AlphaChannel>(alphaOnly, s, runStart, stepPos, runEnd, line);
+      planeKernel<1, AlphaChannel>(src, dst, s, runStart, stepPos, runEnd, line);
       break;
     case 5:
-      run<2, AlphaChannel>(alphaOnly, s, runStart, stepPos, runEnd, line);
+      planeKernel<2, AlphaChannel>(src, dst, s, runStart, stepPos, runEnd, line);
       break;
     case 7:
-      run<3, AlphaChannel>(alphaOnly, s, runStart, stepPos, runEnd, line);
+      planeKernel<3, AlphaChannel>(src, dst, s, runStart, stepPos, runEnd, line);
       break;
     case 9:
-      run<4, AlphaChannel>(alphaOnly, s, runStart, stepPos, runEnd, line);
+      planeKernel<4, AlphaChannel>(src, dst, s, runStart, stepPos, runEnd, line);
       break;
     default:
       break;
