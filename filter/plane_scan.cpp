@@ -153,7 +153,7 @@ struct Layout {
   std::size_t gridW, gridH;
   int nx, ny;  // scan positions per row, per column
   std::size_t grid[4];
-  std::size_t rowEdges, rowFlags, rowSlopes, rowDone, blocks;
+  std::size_t rowEdges, rowFlags, rowSlopes, rowDone;
   std::size_t stripEdges, stripFlags, stripSlopes, stripChunkEdges, stripDone, stripAny;
   std::size_t total;
 };
@@ -194,7 +194,6 @@ bool layoutFor(const Area& a, int mode, Layout* out) {
   l.rowFlags = s.add(nx, 1);
   l.rowSlopes = s.add(nx + 2, sizeof(std::int16_t));
   l.rowDone = s.add(rowChunks, 1);
-  l.blocks = s.add(2 * (std::max<std::size_t>(nx, kStrip) + 3), sizeof(std::int16_t));
   l.stripEdges = s.add(ny, kStrip);
   l.stripFlags = s.add(ny, kStrip);
   l.stripSlopes = s.add(ny + 2, kStrip * sizeof(std::int16_t));
@@ -311,22 +310,6 @@ std::uint8_t lineEdges(const std::uint8_t* const cur[], const std::uint8_t* cons
   return any;
 }
 
-// Of the 2 x 2 blocks whose top-left pixels are index 0 .. count - 1 of the
-// rows top (and bottom below it): the differences of the rising pair minus
-// those of the falling pair.
-template <int N>
-void blockRow(const std::uint8_t* const top[], const std::uint8_t* const bottom[], int count,
-              std::int16_t* __restrict out) {
-  for (int i = 0; i < count; ++i) {
-    int rise = 0, fall = 0;
-    for (int c = 0; c < N; ++c) {
-      rise += absDiff(top[c][i + 1], bottom[c][i]);
-      fall += absDiff(top[c][i], bottom[c][i + 1]);
-    }
-    out[i] = static_cast<std::int16_t>(rise - fall);
-  }
-}
-
 // Everything one pass of one channel group works with.
 struct Run {
   const FilterAccess* access;
@@ -344,58 +327,28 @@ struct Run {
   }
 };
 
-// The block rows of one range of columns, two kept: the slope measure of a
-// row needs the blocks of that row and of the one before.
+// The slope measure at (x, y), as katamuki or katamuki_a takes it: over the
+// four 2 x 2 blocks around the pixel, the differences of the rising pairs
+// minus those of the falling pairs; 0 where x < 1 or y < 1.
 template <int N, int First>
-class Blocks {
- public:
-  Blocks(const Run& run, long long x0, int count) : run_(run), x0_(x0), count_(count) {
-    buffer_[0] = reinterpret_cast<std::int16_t*>(run.block + run.layout->blocks);
-    buffer_[1] = buffer_[0] + std::max(run.layout->nx, kStrip) + 3;
-  }
-  // The blocks whose top-left pixels are (x0 .. x0 + count - 1, y); keep is
-  // the row whose blocks must stay.
-  const std::int16_t* row(long long y, long long keep) {
-    for (int i = 0; i < 2; ++i)
-      if (valid_[i] && held_[i] == y) return buffer_[i];
-    const int slot = valid_[0] && held_[0] == keep ? 1 : 0;
-    const std::uint8_t *top[N], *bottom[N];
-    for (int c = 0; c < N; ++c) {
-      top[c] = run_.at(First + c, x0_, y);
-      bottom[c] = run_.at(First + c, x0_, y + 1);
+int slopeAt(const Run& run, long long x, long long y) {
+  if (x < 1 || y < 1) return 0;
+  const std::size_t stride = run.layout->gridW;
+  int sum = 0;
+  for (int c = 0; c < N; ++c) {
+    const std::uint8_t* above = run.at(First + c, x - 1, y - 1);
+    for (int r = 0; r < 2; ++r, above += stride) {
+      const std::uint8_t* below = above + stride;
+      for (int i = 0; i < 2; ++i) {
+        sum += absDiff(above[i + 1], below[i]) - absDiff(above[i], below[i + 1]);
+      }
     }
-    blockRow<N>(top, bottom, count_, buffer_[slot]);
-    held_[slot] = y;
-    valid_[slot] = true;
-    return buffer_[slot];
   }
-
- private:
-  const Run& run_;
-  long long x0_;
-  int count_;
-  std::int16_t* buffer_[2];
-  long long held_[2] = {0, 0};
-  bool valid_[2] = {false, false};
-};
-
-// Slope measures at (x0 .. x0 + count - 1, y) into out: the four blocks
-// around each pixel; 0 where x < 1 or y < 1, as the measure gives there.
-template <int N, int First>
-void slopeRow(Blocks<N, First>& blocks, long long x0, long long y, int count,
-              std::int16_t* __restrict out) {
-  if (y < 1) {
-    std::memset(out, 0, static_cast<std::size_t>(count) * sizeof *out);
-    return;
-  }
-  // Blocks start one column to the left: index i is the block at x0 - 1 + i.
-  const std::int16_t* above = blocks.row(y - 1, y);
-  const std::int16_t* here = blocks.row(y, y - 1);
-  for (int i = 0; i < count; ++i) {
-    out[i] = static_cast<std::int16_t>(above[i] + above[i + 1] + here[i] + here[i + 1]);
-  }
-  for (long long x = x0; x < 1 && x < x0 + count; ++x) out[x - x0] = 0;
+  return sum;
 }
+
+// A slope measure not yet taken.
+constexpr std::int16_t kNoSlope = INT16_MIN;
 
 // ---- One line --------------------------------------------------------------------
 
@@ -538,9 +491,15 @@ class RowView {
     need(m);
     return flags_[m];
   }
+  // Taken when first asked for: few positions of a chunk ever are.
   int slope(int m) {
     need(m < 0 ? 0 : m >= n ? n - 1 : m);
-    return slopes_[m];
+    std::int16_t& k = slopes_[m];
+    if (k == kNoSlope) {
+      k = static_cast<std::int16_t>(
+          slopeAt<N, First>(run_, static_cast<long long>(run_.area->xFirst) + m, y_));
+    }
+    return k;
   }
 
  private:
@@ -548,8 +507,8 @@ class RowView {
     const int k = m >> kChunkShift;
     if (!done_[k]) fill(k);
   }
-  // The other tests of chunk k, and the slope measures of its positions and
-  // of the one on either side.
+  // The other tests of chunk k; its slope measures, and those of the
+  // positions on either side, not yet taken.
   void fill(int k) {
     done_[k] = 1;
     const int m0 = k << kChunkShift, count = std::min(kChunk, n - m0);
@@ -562,8 +521,7 @@ class RowView {
       diag[c] = run_.at(First + c, x0 + kStep, y_ - 1LL);
     }
     lineFlags<N>(cur, across, next, diag, count, run_.atLeast, flags_ + m0);
-    Blocks<N, First> blocks(run_, x0 - 2, count + 3);
-    slopeRow(blocks, x0 - 1, y_, count + 2, slopes_ + m0 - 1);
+    std::fill(slopes_ + m0 - 1, slopes_ + m0 + count + 1, kNoSlope);
   }
 
   const Run& run_;
@@ -600,8 +558,7 @@ class StripView {
   static constexpr long long kSide = Direction == 3 ? 1 : -1;
   int n;
 
-  StripView(const Run& run, int x0, int w)
-      : run_(run), x0_(x0), w_(w), blocks_(run, x0 - 1LL, w + 1) {
+  StripView(const Run& run, int x0, int w) : run_(run), x0_(x0), w_(w) {
     const Layout& l = *run.layout;
     n = l.ny;
     edges_ = run.block + l.stripEdges;
@@ -663,9 +620,15 @@ class StripView {
     need(m);
     return flags_[static_cast<std::size_t>(m) * kStrip + j_];
   }
+  // Taken when first asked for: few positions of a chunk ever are.
   int slope(int m) {
     need(m < 0 ? 0 : m >= n ? n - 1 : m);
-    return slopes_[static_cast<std::ptrdiff_t>(m) * kStrip + j_];
+    std::int16_t& k = slopes_[static_cast<std::ptrdiff_t>(m) * kStrip + j_];
+    if (k == kNoSlope) {
+      k = static_cast<std::int16_t>(slopeAt<N, First>(
+          run_, static_cast<long long>(x0_) + j_, static_cast<long long>(run_.area->yFirst) + m));
+    }
+    return k;
   }
 
  private:
@@ -673,8 +636,8 @@ class StripView {
     const int k = m >> kChunkShift;
     if (!done_[k]) fill(k);
   }
-  // The other tests of the strip's rows in chunk k, and the slope measures of
-  // those rows and of the row on either side.
+  // The other tests of the strip's rows in chunk k; their slope measures,
+  // and those of the row on either side, not yet taken.
   void fill(int k) {
     done_[k] = 1;
     const int m0 = k << kChunkShift, m1 = std::min(m0 + kChunk, n);
@@ -690,14 +653,12 @@ class StripView {
       lineFlags<N>(cur, across, next, diag, w_, run_.atLeast,
                    flags_ + static_cast<std::size_t>(m) * kStrip);
     }
-    for (int m = m0 - 1; m <= m1; ++m) {
-      slopeRow(blocks_, x0_, y0 + m, w_, slopes_ + static_cast<std::ptrdiff_t>(m) * kStrip);
-    }
+    std::fill(slopes_ + static_cast<std::ptrdiff_t>(m0 - 1) * kStrip,
+              slopes_ + static_cast<std::ptrdiff_t>(m1 + 1) * kStrip, kNoSlope);
   }
 
   const Run& run_;
   int x0_, w_, j_ = 0;
-  Blocks<N, First> blocks_;
   std::uint8_t* edges_;
   std::uint8_t* flags_;
   std::int16_t* slopes_;  // rows -1 .. n
@@ -875,15 +836,9 @@ bool planeSlopes(std::uint8_t* const planes[4], int width, int height, bool alph
   if (!block) return false;
   fillGrid(layout, block, planes, width, height, mode);
   Run run{nullptr, nullptr, &a, &layout, block, {}, {}, 0, 0};
-  std::int16_t* slopes = reinterpret_cast<std::int16_t*>(block + layout.rowSlopes);
-  if (alpha) {
-    Blocks<1, 3> blocks(run, x0 - 1LL, count + 1);
-    slopeRow(blocks, x0, y, count, slopes);
-  } else {
-    Blocks<3, 0> blocks(run, x0 - 1LL, count + 1);
-    slopeRow(blocks, x0, y, count, slopes);
+  for (int i = 0; i < count; ++i) {
+    out[i] = alpha ? slopeAt<1, 3>(run, x0 + i, y) : slopeAt<3, 0>(run, x0 + i, y);
   }
-  for (int i = 0; i < count; ++i) out[i] = slopes[i];
   heapFree(block);
   return true;
 }
