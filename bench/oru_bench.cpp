@@ -77,5 +77,6 @@ int main(int argc, char** argv) {
                 mp / on->second * 1e3, mp / off->second * 1e3, on->second / off->second);
   }
   oru_bench::printWorstCases();
+  oru_bench::printScanFigures();
   return 0;
 }

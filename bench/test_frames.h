@@ -15,5 +15,8 @@ oru_runner::LoadedModule& loadedModule();
 // The worst-case pictures' figures, after the benchmarks ran
 // (bench/worst_case_bench.cpp).
 void printWorstCases();
+// The scan's own figures: kernel pixels, the scan without and with the
+// kernels (bench/worst_case_bench.cpp).
+void printScanFigures();
 
 }  // namespace oru_bench

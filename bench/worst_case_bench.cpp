@@ -24,7 +24,12 @@
 #include <vector>
 
 #include "bench/test_frames.h"
+#include "filter/kernel_body.h"
+#include "filter/kernels.h"
 #include "filter/oru.h"
+#include "filter/pixel_ops.h"
+#include "filter/plane_scan.h"
+#include "filter/sample_convert.h"
 #include "runner/host/filter_instance.h"
 #include "runner/host/frame_access.h"
 
@@ -193,6 +198,124 @@ BENCHMARK(pictureNoiseThreshold255)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
+// ---- The scan alone ---------------------------------------------------------------
+//
+// The engine's byte-plane scan, run straight on the frame's bytes (the
+// engine's own code linked in, not the loaded module), to tell the scan from
+// the kernels: kernel pixels per pixel (the pixels the kernel calls blend,
+// which the result needs and which grow with the width on the terrace), the
+// scan's time per pixel with the kernels left out (flat over the widths: the
+// scan is linear), and the whole smoothing's time per pixel.
+
+long long kernelPixels = 0;
+void countKernelPixels(int direction, bool, int runStart, int stepPos, int runEnd, int) {
+  using kernel_body::pixelsWritten;
+  switch (direction) {
+    case 1:
+      kernelPixels += pixelsWritten<1>(runStart, stepPos, runEnd);
+      break;
+    case 2:
+      kernelPixels += pixelsWritten<2>(runStart, stepPos, runEnd);
+      break;
+    case 3:
+      kernelPixels += pixelsWritten<3>(runStart, stepPos, runEnd);
+      break;
+    default:
+      kernelPixels += pixelsWritten<4>(runStart, stepPos, runEnd);
+      break;
+  }
+}
+
+struct ScanFigure {
+  std::string picture;
+  int width, height;
+  double kernelPixelsPerPixel, scanNsPerPixel, smoothNsPerPixel;
+};
+std::vector<ScanFigure> scanFigures;
+
+void runScan(benchmark::State& state, const std::string& name, const Painter& paint,
+             int threshold) {
+  const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
+  const bool kernels = state.range(2) != 0;
+  HostFrame frame(width, height);
+  paint(frame);
+  std::vector<std::uint8_t> source[4], planes[4];
+  for (int c = 0; c < 4; ++c)
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) source[c].push_back(sampleToByte(frame.in(c, x, y)));
+  FilterInstance inst{};
+  inst.width = width;
+  inst.height = height;
+  inst.workMode = 3;
+  inst.workThreshold = threshold;
+  inst.workStrength = 100;
+  inst.pixelOps = frameRunOps();
+  std::size_t bytes = 0;
+  if (!frameScanNeedsBlock(width, height, 3, threshold, &bytes)) {
+    state.SkipWithError("no scan");
+    return;
+  }
+  std::vector<std::uint8_t> block(bytes);
+  auto reset = [&] {
+    for (int c = 0; c < 4; ++c) {
+      planes[c] = source[c];
+      inst.planes[c] = planes[c].data();
+    }
+  };
+  kernelPixels = 0;
+  reset();
+  kernelTrace = countKernelPixels;
+  smoothFramePlanes(nullptr, &inst, block.data());
+  kernelTrace = nullptr;
+  const double pixels = static_cast<double>(width) * height;
+
+  kernelCallsSkipped = !kernels;
+  double total = 0;
+  for (auto _ : state) {
+    reset();
+    double start = threadNanoseconds();
+    smoothFramePlanes(nullptr, &inst, block.data());
+    total += threadNanoseconds() - start;
+  }
+  kernelCallsSkipped = false;
+  const double perPixel = total / static_cast<double>(state.iterations()) / pixels;
+  state.counters["ns/pixel"] = perPixel;
+  state.counters["kernel_px/px"] = static_cast<double>(kernelPixels) / pixels;
+  ScanFigure* f = nullptr;
+  for (ScanFigure& g : scanFigures)
+    if (g.picture == name && g.width == width && g.height == height) f = &g;
+  if (!f) {
+    scanFigures.push_back({name, width, height, 0, 0, 0});
+    f = &scanFigures.back();
+  }
+  f->kernelPixelsPerPixel = static_cast<double>(kernelPixels) / pixels;
+  (kernels ? f->smoothNsPerPixel : f->scanNsPerPixel) = perPixel;
+}
+
+void scanWidths(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"w", "h", "kernels"});
+  for (int kernels : {0, 1})
+    for (int w : {240, 480, 960, 1920}) b->Args({w, 96, kernels});
+  b->Unit(benchmark::kMillisecond);
+}
+
+void scanRendered(benchmark::State& state) {
+  runScan(state, "Rendered", paintRenderedFrame, 224);
+}
+void scanTerrace(benchmark::State& state) {
+  runScan(state, "Terrace", paintTerrace, 224);
+}
+void scanNoise(benchmark::State& state) {
+  runScan(state, "Noise", paintNoise, 224);
+}
+void scanNoiseThreshold255(benchmark::State& state) {
+  runScan(state, "Noise t255", paintNoise, 255);
+}
+BENCHMARK(scanRendered)->Apply(scanWidths);
+BENCHMARK(scanTerrace)->Apply(scanWidths);
+BENCHMARK(scanNoise)->Apply(scanWidths);
+BENCHMARK(scanNoiseThreshold255)->Apply(scanWidths);
+
 }  // namespace
 
 void printWorstCases() {
@@ -202,6 +325,22 @@ void printWorstCases() {
     std::string size = std::to_string(f.width) + "x" + std::to_string(f.height);
     std::printf("%-10s %10s %12.1f %12.2f\n", f.picture.c_str(), size.c_str(), f.nsPerPixel,
                 f.vsTypical);
+  }
+}
+
+void printScanFigures() {
+  if (scanFigures.empty()) return;
+  std::printf("\nThe scan alone (the engine's byte-plane scan on the frame's bytes)\n");
+  std::printf("%-10s %10s %14s %14s %14s %12s\n", "picture", "frame", "kernel px/px", "scan ns/px",
+              "smooth ns/px", "ns/kernel px");
+  for (const ScanFigure& f : scanFigures) {
+    std::string size = std::to_string(f.width) + "x" + std::to_string(f.height);
+    const double perKernelPixel =
+        f.kernelPixelsPerPixel > 0
+            ? (f.smoothNsPerPixel - f.scanNsPerPixel) / f.kernelPixelsPerPixel
+            : 0;
+    std::printf("%-10s %10s %14.2f %14.1f %14.1f %12.2f\n", f.picture.c_str(), size.c_str(),
+                f.kernelPixelsPerPixel, f.scanNsPerPixel, f.smoothNsPerPixel, perKernelPixel);
   }
 }
 

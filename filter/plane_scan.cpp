@@ -347,6 +347,47 @@ int slopeAt(const Run& run, long long x, long long y) {
   return sum;
 }
 
+// The blocks whose top-left pixels are (x0 .. x0 + count - 1, y): the
+// differences of the rising pair minus those of the falling pair.
+template <int N, int First>
+void blockRow(const Run& run, long long x0, long long y, int count, std::int16_t* __restrict out) {
+  const std::uint8_t *top[N], *bottom[N];
+  for (int c = 0; c < N; ++c) {
+    top[c] = run.at(First + c, x0, y);
+    bottom[c] = run.at(First + c, x0, y + 1);
+  }
+  for (int i = 0; i < count; ++i) {
+    int rise = 0, fall = 0;
+    for (int c = 0; c < N; ++c) {
+      rise += absDiff(top[c][i + 1], bottom[c][i]);
+      fall += absDiff(top[c][i], bottom[c][i + 1]);
+    }
+    out[i] = static_cast<std::int16_t>(rise - fall);
+  }
+}
+
+// The slope measures at (x0 .. x0 + count - 1, y), count <= kChunk + 2, all
+// at once from two rows of blocks: what slopeAt gives at each, for the
+// chunks where the walk asks for most of them.
+template <int N, int First>
+void slopeSpan(const Run& run, long long x0, long long y, int count, std::int16_t* out) {
+  if (y < 1) {
+    std::fill(out, out + count, std::int16_t{0});
+    return;
+  }
+  std::int16_t above[kChunk + 3], here[kChunk + 3];
+  blockRow<N, First>(run, x0 - 1, y - 1, count + 1, above);
+  blockRow<N, First>(run, x0 - 1, y, count + 1, here);
+  for (int i = 0; i < count; ++i) {
+    out[i] = static_cast<std::int16_t>(above[i] + above[i + 1] + here[i] + here[i + 1]);
+  }
+  for (long long x = x0; x < 1 && x < x0 + count; ++x) out[x - x0] = 0;
+}
+
+// A chunk with at least this many edges in kChunk positions has its slope
+// measures taken all at once.
+constexpr int kDenseEdges = kChunk / 4;
+
 // A slope measure not yet taken.
 constexpr std::int16_t kNoSlope = INT16_MIN;
 
@@ -521,7 +562,13 @@ class RowView {
       diag[c] = run_.at(First + c, x0 + kStep, y_ - 1LL);
     }
     lineFlags<N>(cur, across, next, diag, count, run_.atLeast, flags_ + m0);
-    std::fill(slopes_ + m0 - 1, slopes_ + m0 + count + 1, kNoSlope);
+    int edges = 0;
+    for (int i = 0; i < count; ++i) edges += edges_[m0 + i];
+    if (edges >= kDenseEdges) {
+      slopeSpan<N, First>(run_, x0 - 1, y_, count + 2, slopes_ + m0 - 1);
+    } else {
+      std::fill(slopes_ + m0 - 1, slopes_ + m0 + count + 1, kNoSlope);
+    }
   }
 
   const Run& run_;
@@ -653,8 +700,20 @@ class StripView {
       lineFlags<N>(cur, across, next, diag, w_, run_.atLeast,
                    flags_ + static_cast<std::size_t>(m) * kStrip);
     }
-    std::fill(slopes_ + static_cast<std::ptrdiff_t>(m0 - 1) * kStrip,
-              slopes_ + static_cast<std::ptrdiff_t>(m1 + 1) * kStrip, kNoSlope);
+    int edges = 0;
+    for (int m = m0; m < m1; ++m) {
+      const std::uint8_t* row = edges_ + static_cast<std::size_t>(m) * kStrip;
+      for (int j = 0; j < w_; ++j) edges += row[j];
+    }
+    if (edges >= kDenseEdges * w_) {
+      for (int m = m0 - 1; m <= m1; ++m) {
+        slopeSpan<N, First>(run_, x0_, y0 + m, w_,
+                            slopes_ + static_cast<std::ptrdiff_t>(m) * kStrip);
+      }
+    } else {
+      std::fill(slopes_ + static_cast<std::ptrdiff_t>(m0 - 1) * kStrip,
+                slopes_ + static_cast<std::ptrdiff_t>(m1 + 1) * kStrip, kNoSlope);
+    }
   }
 
   const Run& run_;
@@ -826,8 +885,8 @@ void runPlaneKernel(int direction, bool alpha, const PlaneSet& src, const PlaneS
   }
 }
 
-bool planeSlopes(std::uint8_t* const planes[4], int width, int height, bool alpha, int y, int x0,
-                 int count, int* out) {
+bool planeSlopes(std::uint8_t* const planes[4], int width, int height, bool alpha, bool eachAlone,
+                 int y, int x0, int count, int* out) {
   const int mode = alpha ? 2 : 1;
   const Area a{x0, x0 + count - 1, y, y};
   Layout layout;
@@ -837,7 +896,18 @@ bool planeSlopes(std::uint8_t* const planes[4], int width, int height, bool alph
   fillGrid(layout, block, planes, width, height, mode);
   Run run{nullptr, nullptr, &a, &layout, block, {}, {}, 0, 0};
   for (int i = 0; i < count; ++i) {
-    out[i] = alpha ? slopeAt<1, 3>(run, x0 + i, y) : slopeAt<3, 0>(run, x0 + i, y);
+    if (eachAlone) {
+      out[i] = alpha ? slopeAt<1, 3>(run, x0 + i, y) : slopeAt<3, 0>(run, x0 + i, y);
+    } else if (i % kChunk == 0) {
+      const int n = std::min(kChunk, count - i);
+      std::int16_t span[kChunk];
+      if (alpha) {
+        slopeSpan<1, 3>(run, x0 + i, y, n, span);
+      } else {
+        slopeSpan<3, 0>(run, x0 + i, y, n, span);
+      }
+      for (int k = 0; k < n; ++k) out[i + k] = span[k];
+    }
   }
   heapFree(block);
   return true;

@@ -52,7 +52,8 @@ void runPlaneKernel(int direction, bool alpha, const PlaneSet& src, const PlaneS
 
 // The slope measures of row y at columns x0 .. x0 + count - 1 of width x
 // height planes, as the byte-plane scan takes them (katamuki, or katamuki_a
-// for alpha, gives the same through the B routines). False when it cannot get
-// its buffer.
-bool planeSlopes(std::uint8_t* const planes[4], int width, int height, bool alpha, int y, int x0,
-                 int count, int* out);
+// for alpha, gives the same through the B routines): one position at a time
+// (eachAlone) or a chunk of a row at once. False when it cannot get its
+// buffer.
+bool planeSlopes(std::uint8_t* const planes[4], int width, int height, bool alpha, bool eachAlone,
+                 int y, int x0, int count, int* out);

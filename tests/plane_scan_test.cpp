@@ -395,12 +395,15 @@ TEST(PlaneScan, SlopeMeasuresAreThoseOfTheRoutines) {
     for (int c = 0; c < 4; ++c) planes[c] = inst.planes[c] = img.c[c].data();
     inst.pixelOps = previewRunOps();  // getSrc readB, getSrcA readB_a
     for (bool alpha : {false, true}) {
-      for (int y = -1; y <= h + 1; ++y) {
-        int got[20];
-        ASSERT_TRUE(planeSlopes(planes, w, h, alpha, y, -2, w + 4, got));
-        for (int x = -2; x < w + 2; ++x) {
-          const int want = alpha ? katamuki_a(&inst, x, y) : katamuki(&inst, x, y);
-          ASSERT_EQ(got[x + 2], want) << x << ", " << y << (alpha ? " alpha" : " colour");
+      for (bool eachAlone : {false, true}) {
+        for (int y = -1; y <= h + 1; ++y) {
+          int got[20];
+          ASSERT_TRUE(planeSlopes(planes, w, h, alpha, eachAlone, y, -2, w + 4, got));
+          for (int x = -2; x < w + 2; ++x) {
+            const int want = alpha ? katamuki_a(&inst, x, y) : katamuki(&inst, x, y);
+            ASSERT_EQ(got[x + 2], want)
+                << x << ", " << y << (alpha ? " alpha" : " colour") << (eachAlone ? " alone" : "");
+          }
         }
       }
     }
@@ -428,8 +431,8 @@ TEST(PlaneScan, SlopeWorkedValues) {
     std::uint8_t* planes[4];
     for (int k = 0; k < 4; ++k) planes[k] = img.c[k].data();
     int colour = 0, alpha = 0;
-    ASSERT_TRUE(planeSlopes(planes, 5, 5, false, 2, 2, 1, &colour));
-    ASSERT_TRUE(planeSlopes(planes, 5, 5, true, 2, 2, 1, &alpha));
+    ASSERT_TRUE(planeSlopes(planes, 5, 5, false, true, 2, 2, 1, &colour));
+    ASSERT_TRUE(planeSlopes(planes, 5, 5, true, false, 2, 2, 1, &alpha));
     EXPECT_EQ(colour, c.measure);
     EXPECT_EQ(alpha, c.measure / 3);
   }
