@@ -18,5 +18,7 @@ void printWorstCases();
 // The scan's own figures: kernel pixels, the scan without and with the
 // kernels (bench/worst_case_bench.cpp).
 void printScanFigures();
+// CPU time of the calling thread, in nanoseconds.
+double threadNanoseconds();
 
 }  // namespace oru_bench

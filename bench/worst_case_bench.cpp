@@ -81,6 +81,8 @@ void paintTerrace(HostFrame& frame) {
       grey(frame, x, y, static_cast<float>(tile[y % 3][x % 3] / 255.0));
 }
 
+}  // namespace
+
 // CPU time of this thread: the machine may be shared, and a frame run is
 // single-threaded.
 double threadNanoseconds() {
@@ -88,6 +90,8 @@ double threadNanoseconds() {
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
   return t.tv_sec * 1e9 + static_cast<double>(t.tv_nsec);
 }
+
+namespace {
 
 // Nanoseconds per pixel of one frame run of frame on a new instance (smoothing
 // on, target RGBA, the defaults), best of runs.
