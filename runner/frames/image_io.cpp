@@ -137,15 +137,14 @@ struct AsFloat {
 
 // The output file's samples interleaved in its stored type, filled by the
 // module's stores as they come; the channels the module does not see are
-// taken from the source.
+// taken from the source. They are made at the first store: the module has
+// then let go of the memory it smooths with, and they can take its place.
 template <typename T, typename Convert>
 class OutputSamples : public FrameSink {
  public:
   // kept: the source's channels that the file holds, in order.
   OutputSamples(const ImageFrame& source, const std::vector<int>& kept, Convert convert)
-      : channels_(kept.size()), convert_(convert) {
-    std::size_t pixels = static_cast<std::size_t>(source.width) * source.height;
-    samples_.resize(pixels * channels_);
+      : source_(source), kept_(kept), convert_(convert) {
     // A grey file's one channel takes the module's R.
     for (std::size_t k = 0; k < kept.size(); ++k) {
       int c = kept[k];
@@ -153,31 +152,44 @@ class OutputSamples : public FrameSink {
       for (int p = 0; p < 3 && plane < 0; ++p) {
         if (source.colourChannels[p] == c) plane = p;
       }
-      if (plane >= 0) {
-        offsets_[plane] = static_cast<int>(k);
-        continue;
-      }
-      T* to = samples_.data() + k;
-      const float* from = source.samples.data() + c;
-      std::size_t inChannels = static_cast<std::size_t>(source.layout.nchannels);
-      for (std::size_t i = 0; i < pixels; ++i) to[i * channels_] = convert_(from[i * inChannels]);
+      if (plane >= 0) offsets_[plane] = static_cast<int>(k);
     }
   }
 
   void colour(std::size_t pixel, const float* rgb) override {
-    T* at = samples_.data() + pixel * channels_;
+    T* at = samples() + pixel * kept_.size();
     for (int p = 0; p < 3; ++p) {
       if (offsets_[p] >= 0) at[offsets_[p]] = convert_(rgb[p]);
     }
   }
   void alpha(std::size_t pixel, float alpha) override {
-    if (offsets_[3] >= 0) samples_[pixel * channels_ + offsets_[3]] = convert_(alpha);
+    if (offsets_[3] >= 0) samples()[pixel * kept_.size() + offsets_[3]] = convert_(alpha);
   }
 
-  const T* data() const { return samples_.data(); }
+  T* samples() {
+    if (samples_.empty()) make();
+    return samples_.data();
+  }
 
  private:
-  std::size_t channels_;
+  void make() {
+    std::size_t pixels = static_cast<std::size_t>(source_.width) * source_.height;
+    std::size_t channels = kept_.size();
+    std::size_t inChannels = static_cast<std::size_t>(source_.layout.nchannels);
+    samples_.resize(pixels * channels);
+    for (std::size_t k = 0; k < channels; ++k) {
+      if (std::find(std::begin(offsets_), std::end(offsets_), static_cast<int>(k)) !=
+          std::end(offsets_)) {
+        continue;
+      }
+      T* to = samples_.data() + k;
+      const float* from = source_.samples.data() + kept_[k];
+      for (std::size_t i = 0; i < pixels; ++i) to[i * channels] = convert_(from[i * inChannels]);
+    }
+  }
+
+  const ImageFrame& source_;
+  const std::vector<int>& kept_;
   Convert convert_;
   int offsets_[4] = {-1, -1, -1, -1};  // channel of R, G, B, A in a pixel, -1: not kept
   std::vector<T> samples_;
@@ -191,7 +203,7 @@ bool writeSamples(OIIO::ImageOutput& out, OIIO::TypeDesc given, const ImageFrame
   OutputSamples<T, Convert> sink(source, kept, convert);
   produce(sink);
   Clock::time_point start = Clock::now();
-  bool ok = out.write_image(given, sink.data());
+  bool ok = out.write_image(given, sink.samples());
   librarySeconds += secondsSince(start);
   return ok;
 }
