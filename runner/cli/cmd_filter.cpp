@@ -52,6 +52,7 @@ struct FilterOptions {
   bool quiet = false;
   bool verbose = false;
   bool timing = false;
+  std::vector<std::string> writeAttributes;  // NAME=VALUE for the image writer
   // Set in a worker process started by -j: its frames and where it reports.
   std::string workerFrames;
   int workerFd = -1;
@@ -104,6 +105,20 @@ SettingsBlock settingsFor(const FilterOptions& o, const SettingsBlock& defaults)
   return blockFromSettings(s);
 }
 
+// --write-attribute NAME=VALUE, each split at its first "=".
+WriteAttributes parseWriteAttributes(const std::vector<std::string>& given) {
+  WriteAttributes attributes;
+  for (const std::string& a : given) {
+    std::size_t at = a.find('=');
+    if (at == std::string::npos || at == 0) {
+      throw HostError("--write-attribute " + a,
+                      "expected NAME=VALUE, e.g. png:compressionLevel=6 or compression=piz");
+    }
+    attributes.emplace_back(a.substr(0, at), a.substr(at + 1));
+  }
+  return attributes;
+}
+
 // The file as the system finds it, for telling whether two names are one file.
 std::string resolved(const std::string& path) {
   std::error_code ec;
@@ -141,8 +156,9 @@ void checkOutputFolder(const std::string& output) {
 // Everything one process needs to filter frames: its own module and instance.
 class FrameFilter {
  public:
-  FrameFilter(const std::string& modulePath, const SettingsBlock& block)
-      : module_(modulePath), instance_(activated(module_)) {
+  FrameFilter(const std::string& modulePath, const SettingsBlock& block,
+              const WriteAttributes& attributes)
+      : module_(modulePath), instance_(activated(module_)), attributes_(attributes) {
     instance_.load(block);
   }
 
@@ -156,17 +172,17 @@ class FrameFilter {
     times.read = seconds(start);
     times.decode = frame.librarySeconds;
 
-    // The planes move into the host frame; nothing is copied.
+    // The planes move into the host frame, and the module's stores go
+    // straight into the output file's samples: nothing is copied.
     start = Clock::now();
-    HostFrame host(frame.width, frame.height);
-    for (int c = 0; c < 4; ++c) host.input(c).swap(frame.planes[c]);
-    filterFrame(instance_, inFile, host);
-    times.filter = seconds(start);
-
-    start = Clock::now();
-    times.encode = writeImage(outFile, frame,
-                              {&host.output(0), &host.output(1), &host.output(2), &host.output(3)});
-    times.write = seconds(start);
+    times.filter = 0;
+    times.encode = writeImage(outFile, frame, attributes_, [&](FrameSink& sink) {
+      Clock::time_point filtering = Clock::now();
+      HostFrame host(frame.width, frame.height, std::move(frame.planes), sink);
+      filterFrame(instance_, inFile, host);
+      times.filter = seconds(filtering);
+    });
+    times.write = seconds(start) - times.filter;
   }
 
  private:
@@ -177,6 +193,7 @@ class FrameFilter {
 
   LoadedModule module_;
   FilterHandle instance_;
+  WriteAttributes attributes_;
 };
 
 std::string frameList(const std::vector<int>& frames) {
@@ -298,12 +315,14 @@ int runFilter(const FilterOptions& o) {
                                   fs::path(o.output).extension().string() + "\"");
   }
   refuseOverwritingInputs(in, out, allFrames, frames);
+  const WriteAttributes attributes = parseWriteAttributes(o.writeAttributes);
 
   keepFrameBuffersInTheHeap();
   const std::string modulePath = o.modulePath;
   if (!in.isSequence()) {
     installInterruptHandlers(false);
-    FrameFilter filter(modulePath, block);
+    OIIO::attribute("threads", usableCores());
+    FrameFilter filter(modulePath, block, attributes);
     FrameTimes times;
     filter.run(o.input, o.output, times);
     if (o.verbose) std::fprintf(stderr, "oru: %s -> %s\n", o.input.c_str(), o.output.c_str());
@@ -316,16 +335,16 @@ int runFilter(const FilterOptions& o) {
     return 0;
   }
 
-  int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  int cores = usableCores();
   int jobs = o.jobs > 0 ? o.jobs : cores;
   jobs = std::min<int>(jobs, static_cast<int>(frames.size()));
   WorkerSetup setup = [&, jobs, cores]() -> FrameWork {
-    if (jobs > 1) {
-      // The workers share the cores: the image library keeps to its share.
-      OIIO::attribute("threads", std::max(1, cores / jobs));
-      OIIO::attribute("exr_threads", std::max(1, cores / jobs));
-    }
-    auto filter = std::make_shared<FrameFilter>(modulePath, block);
+    // The workers share the cores: the image library's threads keep to the
+    // share of one, so that workers x threads is no more than the cores.
+    int threads = std::max(1, cores / jobs);
+    OIIO::attribute("threads", threads);
+    OIIO::attribute("exr_threads", threads);
+    auto filter = std::make_shared<FrameFilter>(modulePath, block, attributes);
     return [filter, &in, &out](int frame, FrameTimes& times) {
       filter->run(in.fileFor(frame), out.fileFor(frame), times);
     };
@@ -406,6 +425,11 @@ CommandRun addFilterCommand(CLI::App& app) {
                       "Only the K-th of N equal slices of the frames, K/N (for render farms)");
   command->add_option("-j,--jobs", o->jobs,
                       "Worker processes for a sequence (default: the number of cores)");
+  command
+      ->add_option("--write-attribute", o->writeAttributes,
+                   "NAME=VALUE for the image writer, e.g. png:compressionLevel=6 (default 1), "
+                   "compression=piz for EXR (default: the input's); may be repeated")
+      ->allow_extra_args(false);
   command->add_flag("--fail-fast", o->failFast, "Stop a sequence at the first failed frame");
   command->add_flag("-q,--quiet", o->quiet, "No progress line and no summary");
   command->add_flag("-v,--verbose", o->verbose, "Name every file written");

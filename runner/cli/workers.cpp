@@ -2,16 +2,19 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <set>
+#include <thread>
 
 #include "runner/cli/interrupts.h"
 #include "runner/host/host_error.h"
@@ -55,6 +58,13 @@ void sendOutcome(int fd, const FrameOutcome& outcome) {
 }
 
 }  // namespace
+
+int usableCores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
 
 int serveFrames(int fd, const std::vector<int>& frames, const WorkerSetup& setup) {
   installInterruptHandlers(true);

@@ -45,6 +45,10 @@ using OutcomeSink = std::function<void(const FrameOutcome&)>;
 using WorkerCommand =
     std::function<std::vector<std::string>(const std::vector<int>& frames, int fd)>;
 
+// The cores this process may run on (its CPU affinity, as taskset or a
+// batch system's cpuset leaves it), at least 1.
+int usableCores();
+
 // The descriptor on which a worker process reports.
 constexpr int kWorkerFd = 3;
 

@@ -45,45 +45,63 @@ std::string cleanMessage(std::string message, const std::string& name, const std
   return message.empty() ? "unknown error" : message;
 }
 
-// Every sample of the file in its stored type.
-template <typename T>
-std::vector<T> readStored(OIIO::ImageInput& in, ImageFrame& frame, OIIO::TypeDesc type) {
-  std::vector<T> raw(static_cast<std::size_t>(frame.width) * frame.height * frame.layout.nchannels);
-  Clock::time_point start = Clock::now();
-  bool ok = in.read_image(0, 0, 0, frame.layout.nchannels, type, raw.data());
-  frame.librarySeconds += secondsSince(start);
-  if (!ok) {
-    throw HostError(frame.path, "cannot read the pixels: " +
-                                    cleanMessage(in.geterror(), frame.path, "the file"));
-  }
-  return raw;
-}
+// Rows read at a time: enough for the image library to work in large
+// pieces, small beside the planes so that no second copy of the frame is held.
+constexpr std::size_t kStripBytes = std::size_t{2} << 20;
 
-// The stored samples into the four planes, and into frame.samples when the
-// file has channels the module does not see.
+// Every sample of the file into the four planes, and into frame.samples
+// when the file has channels the module does not see, reading the stored
+// type strip by strip (a tiled file in one piece).
 template <typename T, typename Convert>
-void spread(const std::vector<T>& raw, ImageFrame& frame, Convert convert) {
-  std::size_t pixels = static_cast<std::size_t>(frame.width) * frame.height;
-  std::size_t channels = static_cast<std::size_t>(frame.layout.nchannels);
-  for (int p = 0; p < 4; ++p) {
-    int channel = p < 3 ? frame.colourChannels[p] : frame.alphaChannel;
-    std::vector<float>& plane = frame.planes[p];
-    if (channel < 0) {
-      plane.assign(pixels, p < 3 ? 0.0f : 1.0f);
-      continue;
-    }
-    plane.resize(pixels);
-    const T* from = raw.data() + channel;
-    for (std::size_t i = 0; i < pixels; ++i) plane[i] = convert(from[i * channels]);
-  }
+void readPixels(OIIO::ImageInput& in, ImageFrame& frame, OIIO::TypeDesc type, Convert convert) {
+  const OIIO::ImageSpec& layout = frame.layout;
+  std::size_t width = static_cast<std::size_t>(frame.width);
+  std::size_t pixels = width * frame.height;
+  std::size_t channels = static_cast<std::size_t>(layout.nchannels);
   bool extra = false;
-  for (int c = 0; c < frame.layout.nchannels; ++c) {
+  for (int c = 0; c < layout.nchannels; ++c) {
     extra = extra || (c != frame.alphaChannel && c != frame.colourChannels[0] &&
                       c != frame.colourChannels[1] && c != frame.colourChannels[2]);
   }
-  if (extra) {
-    frame.samples.resize(raw.size());
-    for (std::size_t i = 0; i < raw.size(); ++i) frame.samples[i] = convert(raw[i]);
+  if (extra) frame.samples.resize(pixels * channels);
+  for (int p = 0; p < 4; ++p) {
+    int channel = p < 3 ? frame.colourChannels[p] : frame.alphaChannel;
+    if (channel < 0) {
+      frame.planes[p].assign(pixels, p < 3 ? 0.0f : 1.0f);
+    } else {
+      frame.planes[p].resize(pixels);
+    }
+  }
+
+  std::size_t rowSamples = width * channels;
+  int strip = layout.tile_width > 0 ? frame.height
+                                    : static_cast<int>(std::clamp<std::size_t>(
+                                          kStripBytes / (rowSamples * sizeof(T)), 1, frame.height));
+  std::vector<T> raw(rowSamples * strip);
+  for (int top = 0; top < frame.height; top += strip) {
+    int rows = std::min(strip, frame.height - top);
+    Clock::time_point start = Clock::now();
+    bool ok = layout.tile_width > 0 ? in.read_image(0, 0, 0, layout.nchannels, type, raw.data())
+                                    : in.read_scanlines(0, 0, layout.y + top, layout.y + top + rows,
+                                                        0, 0, layout.nchannels, type, raw.data());
+    frame.librarySeconds += secondsSince(start);
+    if (!ok) {
+      throw HostError(frame.path, "cannot read the pixels: " +
+                                      cleanMessage(in.geterror(), frame.path, "the file"));
+    }
+    std::size_t first = static_cast<std::size_t>(top) * width;
+    std::size_t count = static_cast<std::size_t>(rows) * width;
+    for (int p = 0; p < 4; ++p) {
+      int channel = p < 3 ? frame.colourChannels[p] : frame.alphaChannel;
+      if (channel < 0) continue;
+      float* to = frame.planes[p].data() + first;
+      const T* from = raw.data() + channel;
+      for (std::size_t i = 0; i < count; ++i) to[i] = convert(from[i * channels]);
+    }
+    if (extra) {
+      float* to = frame.samples.data() + first * channels;
+      for (std::size_t i = 0; i < count * channels; ++i) to[i] = convert(raw[i]);
+    }
   }
 }
 
@@ -117,32 +135,94 @@ struct AsFloat {
   float operator()(float v) const { return v; }
 };
 
-// The channels of the output file interleaved: the module's planes in place
-// of the channels it saw, the source's samples for the rest.
+// The output file's samples interleaved in its stored type, filled by the
+// module's stores as they come; the channels the module does not see are
+// taken from the source. They are made at the first store: the module has
+// then let go of the memory it smooths with, and they can take its place.
 template <typename T, typename Convert>
-std::vector<T> interleave(const ImageFrame& source, const OutputPlanes& output,
-                          const std::vector<int>& kept, Convert convert) {
-  std::size_t pixels = static_cast<std::size_t>(source.width) * source.height;
-  std::size_t inChannels = static_cast<std::size_t>(source.layout.nchannels);
-  std::size_t outChannels = kept.size();
-  std::vector<T> samples(pixels * outChannels);
-  for (std::size_t k = 0; k < outChannels; ++k) {
-    int c = kept[k];
-    const std::vector<float>* plane = nullptr;
-    if (c == source.alphaChannel) plane = output[3];
-    for (int p = 0; p < 3 && !plane; ++p) {
-      if (source.colourChannels[p] == c) plane = output[p];
-    }
-    T* to = samples.data() + k;
-    if (plane) {
-      const float* from = plane->data();
-      for (std::size_t i = 0; i < pixels; ++i) to[i * outChannels] = convert(from[i]);
-    } else {
-      const float* from = source.samples.data() + c;
-      for (std::size_t i = 0; i < pixels; ++i) to[i * outChannels] = convert(from[i * inChannels]);
+class OutputSamples : public FrameSink {
+ public:
+  // kept: the source's channels that the file holds, in order.
+  OutputSamples(const ImageFrame& source, const std::vector<int>& kept, Convert convert)
+      : source_(source), kept_(kept), convert_(convert) {
+    // A grey file's one channel takes the module's R.
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+      int c = kept[k];
+      int plane = c == source.alphaChannel ? 3 : -1;
+      for (int p = 0; p < 3 && plane < 0; ++p) {
+        if (source.colourChannels[p] == c) plane = p;
+      }
+      if (plane >= 0) offsets_[plane] = static_cast<int>(k);
     }
   }
-  return samples;
+
+  void colour(std::size_t pixel, const float* rgb) override {
+    T* at = samples() + pixel * kept_.size();
+    for (int p = 0; p < 3; ++p) {
+      if (offsets_[p] >= 0) at[offsets_[p]] = convert_(rgb[p]);
+    }
+  }
+  void alpha(std::size_t pixel, float alpha) override {
+    if (offsets_[3] >= 0) samples()[pixel * kept_.size() + offsets_[3]] = convert_(alpha);
+  }
+
+  T* samples() {
+    if (samples_.empty()) make();
+    return samples_.data();
+  }
+
+ private:
+  void make() {
+    std::size_t pixels = static_cast<std::size_t>(source_.width) * source_.height;
+    std::size_t channels = kept_.size();
+    std::size_t inChannels = static_cast<std::size_t>(source_.layout.nchannels);
+    samples_.resize(pixels * channels);
+    for (std::size_t k = 0; k < channels; ++k) {
+      if (std::find(std::begin(offsets_), std::end(offsets_), static_cast<int>(k)) !=
+          std::end(offsets_)) {
+        continue;
+      }
+      T* to = samples_.data() + k;
+      const float* from = source_.samples.data() + kept_[k];
+      for (std::size_t i = 0; i < pixels; ++i) to[i * channels] = convert_(from[i * inChannels]);
+    }
+  }
+
+  const ImageFrame& source_;
+  const std::vector<int>& kept_;
+  Convert convert_;
+  int offsets_[4] = {-1, -1, -1, -1};  // channel of R, G, B, A in a pixel, -1: not kept
+  std::vector<T> samples_;
+};
+
+// The module's output through sink, then into the open file out.
+template <typename T, typename Convert>
+bool writeSamples(OIIO::ImageOutput& out, OIIO::TypeDesc given, const ImageFrame& source,
+                  const std::vector<int>& kept, Convert convert,
+                  const std::function<void(FrameSink&)>& produce, double& librarySeconds) {
+  OutputSamples<T, Convert> sink(source, kept, convert);
+  produce(sink);
+  Clock::time_point start = Clock::now();
+  bool ok = out.write_image(given, sink.samples());
+  librarySeconds += secondsSince(start);
+  return ok;
+}
+
+// NAME=VALUE as an attribute of layout, typed as WriteAttributes says.
+void setAttribute(OIIO::ImageSpec& layout, const std::string& name, const std::string& value) {
+  char* end = nullptr;
+  errno = 0;
+  long whole = std::strtol(value.c_str(), &end, 10);
+  if (!value.empty() && *end == '\0' && errno == 0 && whole >= INT32_MIN && whole <= INT32_MAX) {
+    layout.attribute(name, static_cast<int>(whole));
+    return;
+  }
+  float number = std::strtof(value.c_str(), &end);
+  if (!value.empty() && *end == '\0') {
+    layout.attribute(name, number);
+  } else {
+    layout.attribute(name, value);
+  }
 }
 
 }  // namespace
@@ -202,13 +282,11 @@ ImageFrame readImage(const std::string& path) {
 
   bool single = layout.channelformats.empty();
   if (single && layout.format == OIIO::TypeDesc::UINT8) {
-    spread(readStored<std::uint8_t>(*in, frame, layout.format), frame,
-           ToFloat<std::uint8_t>(255.0f));
+    readPixels<std::uint8_t>(*in, frame, layout.format, ToFloat<std::uint8_t>(255.0f));
   } else if (single && layout.format == OIIO::TypeDesc::UINT16) {
-    spread(readStored<std::uint16_t>(*in, frame, layout.format), frame,
-           ToFloat<std::uint16_t>(65535.0f));
+    readPixels<std::uint16_t>(*in, frame, layout.format, ToFloat<std::uint16_t>(65535.0f));
   } else {
-    spread(readStored<float>(*in, frame, OIIO::TypeDesc::FLOAT), frame, [](float v) { return v; });
+    readPixels<float>(*in, frame, OIIO::TypeDesc::FLOAT, AsFloat{});
   }
   in->close();
   return frame;
@@ -230,7 +308,11 @@ bool canWriteFormat(const std::string& path) {
   return false;
 }
 
-double writeImage(const std::string& path, const ImageFrame& source, const OutputPlanes& output) {
+const WriteAttributes kPngWriteDefaults = {{"png:compressionLevel", "2"}, {"png:filter", "8"}};
+
+double writeImage(const std::string& path, const ImageFrame& source,
+                  const WriteAttributes& attributes,
+                  const std::function<void(FrameSink& sink)>& produce) {
   double librarySeconds = 0;
   std::error_code ec;
   fs::path folder = fs::path(path).parent_path();
@@ -267,6 +349,10 @@ double writeImage(const std::string& path, const ImageFrame& source, const Outpu
     }
     if (!out->supports("tiles")) layout.tile_width = layout.tile_height = layout.tile_depth = 0;
     layout.attribute("oiio:UnassociatedAlpha", 1);
+    if (std::string(out->format_name()) == "png") {
+      for (const auto& [name, value] : kPngWriteDefaults) setAttribute(layout, name, value);
+    }
+    for (const auto& [name, value] : attributes) setAttribute(layout, name, value);
     // The image library's message for a file it cannot create gives no reason.
     if (FILE* probe = std::fopen(temporary.c_str(), "wb")) {
       std::fclose(probe);
@@ -283,24 +369,18 @@ double writeImage(const std::string& path, const ImageFrame& source, const Outpu
     }
 
     OIIO::TypeDesc written = out->spec().format;
-    std::vector<std::uint8_t> bytes;
-    std::vector<std::uint16_t> words;
-    std::vector<float> floats;
-    const void* data;
-    OIIO::TypeDesc given = written;
+    bool ok;
     if (written == OIIO::TypeDesc::UINT8) {
-      bytes = interleave<std::uint8_t>(source, output, kept, Quantise<std::uint8_t>{255.0f});
-      data = bytes.data();
+      ok = writeSamples<std::uint8_t>(*out, written, source, kept, Quantise<std::uint8_t>{255.0f},
+                                      produce, librarySeconds);
     } else if (written == OIIO::TypeDesc::UINT16) {
-      words = interleave<std::uint16_t>(source, output, kept, Quantise<std::uint16_t>{65535.0f});
-      data = words.data();
+      ok = writeSamples<std::uint16_t>(*out, written, source, kept,
+                                       Quantise<std::uint16_t>{65535.0f}, produce, librarySeconds);
     } else {
-      floats = interleave<float>(source, output, kept, AsFloat{});
-      data = floats.data();
-      given = OIIO::TypeDesc::FLOAT;
+      ok = writeSamples<float>(*out, OIIO::TypeDesc::FLOAT, source, kept, AsFloat{}, produce,
+                               librarySeconds);
     }
     Clock::time_point start = Clock::now();
-    bool ok = out->write_image(given, data);
     ok = out->close() && ok;
     librarySeconds += secondsSince(start);
     if (!ok) {

@@ -6,8 +6,12 @@
 #include <OpenImageIO/imageio.h>
 
 #include <array>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "runner/host/frame_access.h"
 
 namespace oru_runner {
 
@@ -19,7 +23,7 @@ struct ImageFrame {
   std::string path;
   int width = 0;
   int height = 0;
-  std::vector<float> planes[4];  // R, G, B, A: width x height each, row after row
+  std::array<std::vector<float>, 4> planes;  // R, G, B, A: width x height each, row after row
 
   // What writing the frame back needs: the file's description (channels,
   // data type, metadata) and its samples, for channels the module does not see.
@@ -38,15 +42,26 @@ struct ImageFrame {
 // it is missing, unreadable, corrupt or not an image.
 ImageFrame readImage(const std::string& path);
 
-// The module's output planes R, G, B, A, each width x height.
-using OutputPlanes = std::array<const std::vector<float>*, 4>;
+// Attributes for the image library's writer, NAME=VALUE as given on the
+// command line ("png:compressionLevel=3", "compression=piz"): a value that
+// reads as a whole integer is an int, as a number a float, else a string.
+using WriteAttributes = std::vector<std::pair<std::string, std::string>>;
 
-// Writes the module's output planes in the
-// shape of source: its channels, data type and metadata, unless the format
-// chosen by the name of path (its extension) cannot hold them, in which case
-// the nearest the format can hold. The file appears whole or not at all.
-// Throws HostError naming path. Gives the seconds spent in the image library.
-double writeImage(const std::string& path, const ImageFrame& source, const OutputPlanes& output);
+// How a PNG is written unless the attributes say otherwise: a fast zlib
+// level (a noisy render packs barely smaller at the library's default of 6,
+// and takes twice as long as the module to do it).
+extern const WriteAttributes kPngWriteDefaults;
+
+// Runs the module for the output file path: produce is handed the sink for
+// the module's stores, which go straight into the file's samples in the shape
+// of source (its channels, data type and metadata, unless the format chosen
+// by the name of path cannot hold them; then the nearest it can hold). The
+// file is opened before produce runs and appears whole or not at all; when
+// produce throws, nothing is left. Throws HostError naming path. Gives the
+// seconds spent in the image library.
+double writeImage(const std::string& path, const ImageFrame& source,
+                  const WriteAttributes& attributes,
+                  const std::function<void(FrameSink& sink)>& produce);
 
 // True when OpenImageIO has a writer for the extension of path.
 bool canWriteFormat(const std::string& path);

@@ -1,5 +1,7 @@
 #include "runner/host/frame_access.h"
 
+#include <utility>
+
 namespace oru_runner {
 
 namespace {
@@ -12,6 +14,20 @@ HostFrame::HostFrame(int width, int height)
     in_[c].assign(index(0, height_), 0.0f);
     out_[c].assign(index(0, height_), 0.0f);
   }
+  setUpAccess(width, height);
+}
+
+HostFrame::HostFrame(int width, int height, std::array<std::vector<float>, 4>&& input,
+                     FrameSink& sink)
+    : width_(width > 0 ? width : 0), height_(height > 0 ? height : 0), sink_(&sink) {
+  for (int c = 0; c < 4; ++c) {
+    in_[c] = std::move(input[c]);
+    in_[c].resize(index(0, height_), 0.0f);
+  }
+  setUpAccess(width, height);
+}
+
+void HostFrame::setUpAccess(int width, int height) {
   access_.frameWidth = width;
   access_.frameHeight = height;
   access_.fetchLine = fetchLine;
@@ -44,6 +60,7 @@ void HostFrame::storeColour(int x, int y, const float* rgb) {
   if (!f) return;
   ++f->colourStores_;
   if (x < 0 || y < 0 || x >= f->width_ || y >= f->height_) return;
+  if (f->sink_) return f->sink_->colour(f->index(x, y), rgb);
   for (int c = 0; c < 3; ++c) f->out_[c][f->index(x, y)] = rgb[c];
 }
 
@@ -52,6 +69,7 @@ void HostFrame::storeAlpha(int x, int y, float alpha) {
   if (!f) return;
   ++f->alphaStores_;
   if (x < 0 || y < 0 || x >= f->width_ || y >= f->height_) return;
+  if (f->sink_) return f->sink_->alpha(f->index(x, y), alpha);
   f->out_[3][f->index(x, y)] = alpha;
 }
 

@@ -4,6 +4,8 @@
 // the frame whose call is running is held as "the current frame".
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <functional>
 #include <vector>
 
@@ -11,10 +13,24 @@
 
 namespace oru_runner {
 
+// Where the filter's stores go when the host keeps no float output planes
+// (a writer that quantises each sample into the file's type as it comes).
+// Pixels are numbered row after row; stores outside the frame never arrive.
+class FrameSink {
+ public:
+  virtual ~FrameSink() = default;
+  virtual void colour(std::size_t pixel, const float* rgb) = 0;
+  virtual void alpha(std::size_t pixel, float alpha) = 0;
+};
+
 class HostFrame {
  public:
   // All samples in and out start at 0.
   HostFrame(int width, int height);
+  // A frame over the given input planes (width x height samples each, taken
+  // over without a copy) whose stores go to sink, which must outlive the
+  // frame. Such a frame has no float output planes.
+  HostFrame(int width, int height, std::array<std::vector<float>, 4>&& input, FrameSink& sink);
   ~HostFrame();
   HostFrame(const HostFrame&) = delete;
   HostFrame& operator=(const HostFrame&) = delete;
@@ -48,8 +64,11 @@ class HostFrame {
   static void storeColour(int x, int y, const float* rgb);
   static void storeAlpha(int x, int y, float alpha);
 
+  void setUpAccess(int width, int height);
+
   int width_, height_;
   std::vector<float> in_[4], out_[4];
+  FrameSink* sink_ = nullptr;
   long colourStores_ = 0, alphaStores_ = 0, rowFetches_ = 0;
   FilterAccess access_{};
 };

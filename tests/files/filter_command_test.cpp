@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -198,6 +199,47 @@ TEST(FilterFiles, FormatFollowsTheOutputName) {
   OruRun jpeg = runOru(in + " -o " + dir + "/out.jpg");
   ASSERT_EQ(jpeg.code, 0) << jpeg.output;
   EXPECT_EQ(readStored(dir + "/out.jpg").layout.nchannels, 3);
+}
+
+// Writer attributes change how a file is packed, never its samples; the
+// EXR compression is the input's unless one is given.
+TEST(FilterFiles, WriteAttributesChangeThePackingOnly) {
+  std::string dir = oru_test::freshTempDir("files_write_attributes");
+  std::string in = dir + "/in.png";
+  makeImage(in, kW, kH, 4, OIIO::TypeDesc::UINT8, jaggedPicture());
+  Planes expected = reference(planesOf(readStored(in), 3), "2 100 224");
+  auto bytes = [](const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  };
+  for (const char* level : {"", " --write-attribute png:compressionLevel=9",
+                            " --write-attribute png:compressionLevel=0 --write-attribute "
+                            "png:filter=16"}) {
+    OruRun run = runOru(in + " -o " + dir + "/out.png" + level);
+    ASSERT_EQ(run.code, 0) << run.output;
+    expectMatches(readStored(dir + "/out.png"), expected, 3);
+    fs::rename(dir + "/out.png", dir + "/out" + std::to_string(std::strlen(level)) + ".png");
+  }
+  std::set<std::string> packings;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (entry.path().filename() != "in.png") packings.insert(bytes(entry.path().string()));
+  }
+  EXPECT_EQ(packings.size(), 3u);
+
+  std::string exr = dir + "/in.exr";
+  OIIO::ImageSpec piz;
+  piz.attribute("compression", "piz");
+  makeImage(exr, kW, kH, 4, OIIO::TypeDesc::HALF, jaggedPicture(), &piz);
+  ASSERT_EQ(runOru(exr + " -o " + dir + "/kept.exr").code, 0);
+  EXPECT_EQ(readStored(dir + "/kept.exr").layout.get_string_attribute("compression"), "piz");
+  ASSERT_EQ(runOru(exr + " -o " + dir + "/zip.exr --write-attribute compression=zip").code, 0);
+  EXPECT_EQ(readStored(dir + "/zip.exr").layout.get_string_attribute("compression"), "zip");
+
+  OruRun bad = runOru(in + " -o " + dir + "/bad.png --write-attribute png:compressionLevel");
+  EXPECT_EQ(bad.code, 1);
+  EXPECT_TRUE(contains(bad.output, "--write-attribute png:compressionLevel: expected NAME=VALUE"))
+      << bad.output;
+  EXPECT_FALSE(fs::exists(dir + "/bad.png"));
 }
 
 // Channels the module does not see (here a depth channel) come out as read.
