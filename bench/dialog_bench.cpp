@@ -8,8 +8,8 @@
 #include <functional>
 
 #include "bench/test_frames.h"
-#include "filter/oru.h"
 #include "filter/engine.h"
+#include "filter/oru.h"
 #include "filter/pixel_ops.h"
 #include "filter/scan.h"
 #include "filter/work_settings.h"
