@@ -4,8 +4,8 @@
 //   dst(x, y, &p)  the destination pixel
 //   put(x, y, &p)  stores the destination pixel
 // The kernels of the module (smooth1 .. smooth4_a) use an access through the
-// instance's routine table; the byte-plane scan uses one straight on planes.
-// Both run exactly these steps, so both make the same reads and writes.
+// instance's routine table. The byte-plane scan's kernels (planeKernel) run
+// the same steps channel by channel on planes and share blendSpan.
 #pragma once
 
 #include "filter/kernels.h"

@@ -1,16 +1,18 @@
 // The byte-plane scan. Every decision the scan makes at a position depends
 // on the source at fixed offsets from it, so the tests of a whole line are
-// made at once into a byte of flags per position, with plain byte loops. The
-// slope measures of a line are taken at once too, from the differences of
-// its 2 x 2 blocks. A line is then walked once: a run opens at an edge
+// made into a byte of flags per position, with plain byte loops: the edge
+// test of a whole line first, the others in chunks of positions only where
+// the walk goes. Slope measures are taken where the walk asks for them, or a
+// chunk at a time from the differences of its 2 x 2 blocks where it has many
+// edges. A line is then walked once: a run opens at an edge
 // position, ends where the edge does or at its step, and after a kernel call
 // the walk goes on after the step as the table scan does, but the search for
 // where a run beyond its step ends is kept, so that the positions between a
 // step and the run's end are never tested twice.
 //
-// Columns are scanned in strips of columns: the flags and slopes of a strip
-// are made row by row (contiguous bytes), then each column of the strip is
-// walked in turn, so that the kernel calls keep the table scan's order.
+// Columns are scanned in strips of columns: the tests of a strip are made
+// row by row (contiguous bytes), then each column of the strip is walked in
+// turn, so that the kernel calls keep the table scan's order.
 #include "filter/plane_scan.h"
 
 #include <algorithm>
@@ -80,44 +82,47 @@ void planeKernel(const PlaneSet& src, const PlaneSet& dst, int strength, int run
   const unsigned sw = static_cast<unsigned>(strength);
   const int l1 = (stepPos - blendStart) * g.step, l2 = (blendEnd - stepPos) * g.step;
   const int inc1 = 128 / (l1 + 1), inc2 = 128 / (l2 + 1);
-  // Pixel p of the line, or of its neighbour line side, in planes ps.
-  auto at = [line](const PlaneSet& ps, int c, long long p, int side) {
+  // The first half-run: pixel blendStart + (k - 1) * step has weight k * inc1;
+  // the second: pixel stepPos + k * step has weight 128 - k * inc2 (k from 1).
+  // Each is handed over from its lowest pixel up.
+  long long p1 = blendStart, p2 = stepPos + 1LL;
+  int w1 = inc1, dw1 = inc1, w2 = 128 - inc2, dw2 = -inc2;
+  if (g.step < 0) {
+    p1 = stepPos + 1LL;
+    w1 = l1 * inc1;
+    dw1 = -inc1;
+    p2 = static_cast<long long>(stepPos) - l2;
+    w2 = 128 - l2 * inc2;
+    dw2 = inc2;
+  }
+  // Where pixel p of the line, or of its neighbour line side, lies in each
+  // plane of ps: the planes of a set share their geometry.
+  auto at = [line](const PlaneSet& ps, long long p, int side) {
     const long long other = static_cast<long long>(line) + side;
     const long long x = g.alongRow ? p : other, y = g.alongRow ? other : p;
-    return ps.plane[c] + (y - ps.originY) * ps.stride + (x - ps.originX);
+    return static_cast<std::ptrdiff_t>((y - ps.originY) * ps.stride + (x - ps.originX));
   };
+  const std::ptrdiff_t d1 = at(dst, p1, 0), s1 = at(src, p1, g.firstSide);
+  const std::ptrdiff_t d2 = at(dst, p2, 0), s2 = at(src, p2, -g.firstSide);
+  const std::ptrdiff_t dStep = at(dst, stepPos, 0);
   const std::ptrdiff_t dAlong = g.alongRow ? 1 : static_cast<std::ptrdiff_t>(dst.stride);
   const std::ptrdiff_t sAlong = g.alongRow ? 1 : static_cast<std::ptrdiff_t>(src.stride);
+  auto halfRun = [&](std::uint8_t* d, const std::uint8_t* s, int count, int w0, int dw) {
+    if (count == 0) return;
+    if constexpr (g.alongRow) {
+      blendRow(d, s, count, w0, dw, sw);
+    } else {
+      blendColumn(d, s, dAlong, sAlong, count, w0, dw, sw);
+    }
+  };
   constexpr int first = Channel::kAlpha ? 3 : 0, last = Channel::kAlpha ? 3 : 2;
   for (int c = first; c <= last; ++c) {
-    // The first half-run: pixel blendStart + (k - 1) * step has weight k * inc1;
-    // the second: pixel stepPos + k * step has weight 128 - k * inc2 (k from 1).
-    // Each is handed over from its lowest pixel up.
-    long long p1 = blendStart, p2 = stepPos + 1LL;
-    int w1 = inc1, dw1 = inc1, w2 = 128 - inc2, dw2 = -inc2;
-    if (g.step < 0) {
-      p1 = stepPos + 1LL;
-      w1 = l1 * inc1;
-      dw1 = -inc1;
-      p2 = static_cast<long long>(stepPos) - l2;
-      w2 = 128 - l2 * inc2;
-      dw2 = inc2;
-    }
-    if (g.alongRow) {
-      if (l1) blendRow(at(dst, c, p1, 0), at(src, c, p1, g.firstSide), l1, w1, dw1, sw);
-      if (l2) blendRow(at(dst, c, p2, 0), at(src, c, p2, -g.firstSide), l2, w2, dw2, sw);
-    } else {
-      if (l1) {
-        blendColumn(at(dst, c, p1, 0), at(src, c, p1, g.firstSide), dAlong, sAlong, l1, w1, dw1,
-                    sw);
-      }
-      if (l2) {
-        blendColumn(at(dst, c, p2, 0), at(src, c, p2, -g.firstSide), dAlong, sAlong, l2, w2, dw2,
-                    sw);
-      }
-    }
+    std::uint8_t* d = dst.plane[c];
+    const std::uint8_t* s = src.plane[c];
+    halfRun(d + d1, s + s1, l1, w1, dw1);
+    halfRun(d + d2, s + s2, l2, w2, dw2);
     // The step pixel: the mean of its neighbours along the line as they now stand.
-    std::uint8_t* step = at(dst, c, stepPos, 0);
+    std::uint8_t* step = d + dStep;
     const std::uint8_t mean = blend(step[dAlong], step[-dAlong], 128);
     *step = blend(mean, *step, strength);
   }
@@ -854,35 +859,15 @@ bool isPreviewRunOps(const PixelOps& ops) {
 
 void runPlaneKernel(int direction, bool alpha, const PlaneSet& src, const PlaneSet& dst,
                     int strength, int runStart, int stepPos, int runEnd, int line) {
-  const int s = strengthWeight(strength);
-  switch (direction * 2 + (alpha ? 1 : 0)) {
-    case 2:
-      planeKernel<1, ColourChannel>(src, dst, s, runStart, stepPos, runEnd, line);
-      break;
-    case 4:
-      planeKernel<2, ColourChannel>(src, dst, s, runStart, stepPos, runEnd, line);
-      break;
-    case 6:
-      planeKernel<3, ColourChannel>(src, dst, s, runStart, stepPos, runEnd, line);
-      break;
-    case 8:
-      planeKernel<4, ColourChannel>(src, dst, s, runStart, stepPos, runEnd, line);
-      break;
-    case 3:
-      planeKernel<1, AlphaChannel>(src, dst, s, runStart, stepPos, runEnd, line);
-      break;
-    case 5:
-      planeKernel<2, AlphaChannel>(src, dst, s, runStart, stepPos, runEnd, line);
-      break;
-    case 7:
-      planeKernel<3, AlphaChannel>(src, dst, s, runStart, stepPos, runEnd, line);
-      break;
-    case 9:
-      planeKernel<4, AlphaChannel>(src, dst, s, runStart, stepPos, runEnd, line);
-      break;
-    default:
-      break;
-  }
+  using Kernel = void (*)(const PlaneSet&, const PlaneSet&, int, int, int, int, int);
+  static constexpr Kernel kKernels[2][4] = {
+      {planeKernel<1, ColourChannel>, planeKernel<2, ColourChannel>, planeKernel<3, ColourChannel>,
+       planeKernel<4, ColourChannel>},
+      {planeKernel<1, AlphaChannel>, planeKernel<2, AlphaChannel>, planeKernel<3, AlphaChannel>,
+       planeKernel<4, AlphaChannel>}};
+  if (direction < 1 || direction > 4) return;
+  kKernels[alpha ? 1 : 0][direction - 1](src, dst, strengthWeight(strength), runStart, stepPos,
+                                         runEnd, line);
 }
 
 bool planeSlopes(std::uint8_t* const planes[4], int width, int height, bool alpha, bool eachAlone,
