@@ -427,7 +427,7 @@ CommandRun addFilterCommand(CLI::App& app) {
                       "Worker processes for a sequence (default: the number of cores)");
   command
       ->add_option("--write-attribute", o->writeAttributes,
-                   "NAME=VALUE for the image writer, e.g. png:compressionLevel=6 (default 1), "
+                   "NAME=VALUE for the image writer, e.g. png:compressionLevel=6 (default 2), "
                    "compression=piz for EXR (default: the input's); may be repeated")
       ->allow_extra_args(false);
   command->add_flag("--fail-fast", o->failFast, "Stop a sequence at the first failed frame");
