@@ -152,14 +152,18 @@ struct Sizer {
 
 // Where everything lies in the block of one run. The source grid covers the
 // scan positions and two pixels around them, which is as far as any test,
-// slope measure or kernel reaches.
+// slope measure or kernel reaches. It holds the planes of one channel group
+// at a time: a pass changes only its own group's planes, so the alpha plane
+// is still the source when the colour passes are done.
 struct Layout {
   long long gridX, gridY;  // frame coordinates of grid pixel (0, 0)
   std::size_t gridW, gridH;
-  int nx, ny;  // scan positions per row, per column
-  std::size_t grid[4];
-  std::size_t rowEdges, rowFlags, rowSlopes, rowDone;
-  std::size_t stripEdges, stripFlags, stripSlopes, stripChunkEdges, stripDone, stripAny;
+  int nx, ny;            // scan positions per row, per column
+  std::size_t grid[3];   // planes R, G, B, or A in the first
+  std::size_t mapWords;  // words of a row of an edge map
+  std::size_t map[6];    // the edge maps (kRowMap ...)
+  std::size_t rowSlopes, rowDone;
+  std::size_t stripEdges, stripSlopes, stripChunkEdges, stripDone;
   std::size_t total;
 };
 
@@ -177,6 +181,18 @@ bool channelUsed(int mode, int c) {
   return (c < 3 ? mode & 1 : mode & 2) != 0;
 }
 
+// The edge maps: for each pixel (x, y), whether two of its pixels differ by
+// more than the limit, or (the last two) by more than 95:
+enum EdgeMap {
+  kBelowMap,   // (x, y) and (x, y + 1)
+  kRightMap,   // (x, y) and (x + 1, y)
+  kFallMap,    // (x, y) and (x + 1, y + 1)
+  kRiseMap,    // (x + 1, y) and (x, y + 1)
+  kFall95Map,  // as kFallMap, by more than 95
+  kRise95Map,  // as kRiseMap, by more than 95
+  kMaps
+};
+
 bool layoutFor(const Area& a, int mode, Layout* out) {
   Layout& l = *out;
   l.nx = a.xLast - a.xFirst + 1;
@@ -186,25 +202,22 @@ bool layoutFor(const Area& a, int mode, Layout* out) {
   l.gridW = static_cast<std::size_t>(l.nx) + 4;
   l.gridH = static_cast<std::size_t>(l.ny) + 4;
   Sizer s;
-  for (int c = 0; c < 4; ++c) {
-    l.grid[c] = 0;
-    if (channelUsed(mode, c)) {
-      if (l.gridH != 0 && l.gridW > static_cast<std::size_t>(-1) / l.gridH) return false;
-      l.grid[c] = s.add(l.gridW * l.gridH, 1);
-    }
-  }
+  if (l.gridH != 0 && l.gridW > static_cast<std::size_t>(-1) / l.gridH) return false;
+  const int planes = (mode & 1) ? 3 : 1;
+  for (int c = 0; c < 3; ++c) l.grid[c] = c < planes ? s.add(l.gridW * l.gridH, 1) : 0;
   const std::size_t nx = static_cast<std::size_t>(l.nx), ny = static_cast<std::size_t>(l.ny);
   const std::size_t rowChunks = chunks(nx), columnChunks = chunks(ny);
-  l.rowEdges = s.add(nx + 8, 1);
-  l.rowFlags = s.add(nx, 1);
+  // Map rows are yFirst - 1 .. yLast + 1, map bits xFirst - 1 .. xLast + 1,
+  // with a word more a row for reading 64 bits from any bit of it.
+  l.mapWords = (nx + 2 + 63) / 64 + 1;
+  if (l.mapWords > static_cast<std::size_t>(-1) / 16 / (ny + 2)) return false;
+  for (int k = 0; k < kMaps; ++k) l.map[k] = s.add((ny + 2) * l.mapWords, sizeof(std::uint64_t));
   l.rowSlopes = s.add(nx + 2, sizeof(std::int16_t));
   l.rowDone = s.add(rowChunks, 1);
-  l.stripEdges = s.add(ny, kStrip);
-  l.stripFlags = s.add(ny, kStrip);
+  l.stripEdges = s.add(ny, sizeof(std::uint64_t));
   l.stripSlopes = s.add(ny + 2, kStrip * sizeof(std::int16_t));
-  l.stripChunkEdges = s.add(columnChunks, kStrip);
+  l.stripChunkEdges = s.add(columnChunks, sizeof(std::uint64_t));
   l.stripDone = s.add(columnChunks, 1);
-  l.stripAny = s.add(kStrip, 1);
   l.total = s.total;
   return s.fits;
 }
@@ -215,12 +228,12 @@ bool makesNoCall(const Area& a, int mode, int limit) {
   return !hasPositions(a) || (mode & 3) == 0 || limit >= 255;
 }
 
-// Fills the grid with the pixels of width x height planes around the area,
-// each coordinate clamped into the planes as the B routines clamp it.
+// Fills the grid with the pixels of count planes of width x height from
+// planes[first] on around the area, each coordinate clamped into the planes
+// as the B routines clamp it.
 void fillGrid(const Layout& l, std::uint8_t* block, std::uint8_t* const planes[4], int width,
-              int height, int mode) {
-  for (int c = 0; c < 4; ++c) {
-    if (!channelUsed(mode, c)) continue;
+              int height, int first, int count) {
+  for (int c = 0; c < count; ++c) {
     std::uint8_t* grid = block + l.grid[c];
     for (std::size_t j = 0; j < l.gridH; ++j) {
       std::uint8_t* row = grid + j * l.gridW;
@@ -229,7 +242,7 @@ void fillGrid(const Layout& l, std::uint8_t* block, std::uint8_t* const planes[4
         continue;
       }
       const long long y = std::min<long long>(std::max<long long>(l.gridY + j, 0), height - 1);
-      const std::uint8_t* from = planes[c] + static_cast<std::size_t>(y) * width;
+      const std::uint8_t* from = planes[first + c] + static_cast<std::size_t>(y) * width;
       // Columns before the frame, inside it, and after it.
       const long long x0 = l.gridX, x1 = l.gridX + static_cast<long long>(l.gridW);
       const long long in0 = std::min<long long>(std::max<long long>(x0, 0), x1);
@@ -271,48 +284,41 @@ inline void largestDifferences(const std::uint8_t* const p[], const std::uint8_t
   }
 }
 
-// The flags but kEdge of count <= kChunk positions (the edge test is made
-// apart): the four pixels of position i at index i of their rows. A pair
-// differs when its largest channel difference is at least atLeast (the
-// limit + 1).
-template <int N>
-void lineFlags(const std::uint8_t* const cur[], const std::uint8_t* const across[],
-               const std::uint8_t* const next[], const std::uint8_t* const diag[], int count,
-               std::uint8_t atLeast, std::uint8_t* __restrict out) {
-  alignas(16) std::uint8_t d[4][kChunk];
-  largestDifferences<N>(cur, next, count, d[0]);
-  largestDifferences<N>(cur, diag, count, d[1]);
-  largestDifferences<N>(next, diag, count, d[2]);
-  largestDifferences<N>(across, next, count, d[3]);
-  for (int i = 0; i < count; ++i) {
-    out[i] = static_cast<std::uint8_t>(
-        (d[0][i] >= atLeast ? kCurNext : 0) | (d[1][i] >= atLeast ? kCurDiag : 0) |
-        (d[2][i] >= atLeast ? kNextDiag : 0) | (d[3][i] >= 96 ? kAcross95 : 0));
+// 64 bytes of 0 or 1 as the bits of a word, byte i as bit i. Each multiply
+// gathers the low bits of eight bytes into its top byte (x86 is little-endian).
+inline std::uint64_t packBits(const std::uint8_t* ones) {
+  std::uint64_t bits = 0;
+  for (int b = 0; b < 8; ++b) {
+    std::uint64_t u;
+    std::memcpy(&u, ones + 8 * b, sizeof u);
+    bits |= ((u * 0x0102040810204080ULL) >> 56) << (8 * b);
   }
+  return bits;
 }
 
-// The edge test alone (current against across) of count positions, as
-// kEdge or 0. Gives the bytes or'ed.
-template <int N>
-std::uint8_t lineEdges(const std::uint8_t* const cur[], const std::uint8_t* const across[],
-                       int count, std::uint8_t atLeast, std::uint8_t* __restrict out) {
-  alignas(16) std::uint8_t d[kChunk];
-  std::uint8_t any = 0;
-  for (int i0 = 0; i0 < count; i0 += kChunk) {
-    const int n = std::min(kChunk, count - i0);
-    const std::uint8_t *p[N], *q[N];
-    for (int c = 0; c < N; ++c) {
-      p[c] = cur[c] + i0;
-      q[c] = across[c] + i0;
-    }
-    largestDifferences<N>(p, q, n, d);
-    std::uint8_t* o = out + i0;
-    for (int i = 0; i < n; ++i) {
-      o[i] = d[i] >= atLeast ? kEdge : 0;
-      any |= o[i];
-    }
-  }
-  return any;
+// Bit i of the word: whether d[i] >= atLeast, for i < count; 0 past count.
+inline std::uint64_t atLeastBits(const std::uint8_t* d, int count, std::uint8_t atLeast) {
+  alignas(16) std::uint8_t ones[kChunk];
+  for (int i = 0; i < count; ++i) ones[i] = d[i] >= atLeast ? 1 : 0;
+  for (int i = count; i < kChunk; ++i) ones[i] = 0;
+  return packBits(ones);
+}
+
+// count (<= 64) bits of a row of an edge map from bit `from` on, as the low
+// bits of a word. A row has a word more than its bits need.
+inline std::uint64_t bitsFrom(const std::uint64_t* row, std::size_t from, int count) {
+  const std::size_t k = from >> 6;
+  const unsigned shift = static_cast<unsigned>(from & 63);
+  std::uint64_t bits = row[k] >> shift;
+  if (shift != 0) bits |= row[k + 1] << (64 - shift);
+  return count >= 64 ? bits : bits & ((std::uint64_t{1} << count) - 1);
+}
+
+inline int lowestBit(std::uint64_t w) {
+  return __builtin_ctzll(w);
+}
+inline int highestBit(std::uint64_t w) {
+  return 63 - __builtin_clzll(w);
 }
 
 // Everything one pass of one channel group works with.
@@ -326,8 +332,10 @@ struct Run {
   std::uint8_t atLeast;  // limit + 1
   int strength;          // the kernels' strength weight
 
+  // Channel c (0 .. 3) of pixel (x, y) of the grid.
   const std::uint8_t* at(int c, long long x, long long y) const {
-    return block + layout->grid[c] + static_cast<std::size_t>(y - layout->gridY) * layout->gridW +
+    return block + layout->grid[c == 3 ? 0 : c] +
+           static_cast<std::size_t>(y - layout->gridY) * layout->gridW +
            static_cast<std::size_t>(x - layout->gridX);
   }
 };
@@ -395,6 +403,58 @@ constexpr int kDenseEdges = kChunk / 4;
 
 // A slope measure not yet taken.
 constexpr std::int16_t kNoSlope = INT16_MIN;
+
+// ---- Edge maps -------------------------------------------------------------------
+
+// Every test the scan makes compares two pixels next to each other across,
+// along or diagonally, so the tests of all four passes of one channel group
+// come from six maps of bits, made once from the source in one sweep down
+// its rows. Bit b of row r of a map stands for pixel (xFirst - 1 + b,
+// yFirst - 1 + r).
+template <int N, int First>
+void buildEdgeMaps(const Run& run) {
+  const Layout& l = *run.layout;
+  const Area& a = *run.area;
+  std::uint64_t* maps[kMaps];
+  for (int k = 0; k < kMaps; ++k) maps[k] = reinterpret_cast<std::uint64_t*>(run.block + l.map[k]);
+  const int count = l.nx + 2;
+  for (int r = 0; r < l.ny + 2; ++r) {
+    const long long x = a.xFirst - 1LL, y = a.yFirst - 1LL + r;
+    const std::uint8_t *cur[N], *below[N];
+    for (int c = 0; c < N; ++c) {
+      cur[c] = run.at(First + c, x, y);
+      below[c] = run.at(First + c, x, y + 1);
+    }
+    const std::size_t row = static_cast<std::size_t>(r) * l.mapWords;
+    for (int i0 = 0, k = 0; i0 < count; i0 += kChunk, ++k) {
+      const int n = std::min(kChunk, count - i0);
+      const std::uint8_t *c0[N], *c1[N], *b0[N], *b1[N];
+      for (int c = 0; c < N; ++c) {
+        c0[c] = cur[c] + i0;
+        c1[c] = c0[c] + 1;
+        b0[c] = below[c] + i0;
+        b1[c] = b0[c] + 1;
+      }
+      alignas(16) std::uint8_t d[4][kChunk];
+      largestDifferences<N>(c0, b0, n, d[0]);
+      largestDifferences<N>(c0, c1, n, d[1]);
+      largestDifferences<N>(c0, b1, n, d[2]);
+      largestDifferences<N>(c1, b0, n, d[3]);
+      maps[kBelowMap][row + k] = atLeastBits(d[0], n, run.atLeast);
+      maps[kRightMap][row + k] = atLeastBits(d[1], n, run.atLeast);
+      maps[kFallMap][row + k] = atLeastBits(d[2], n, run.atLeast);
+      maps[kRiseMap][row + k] = atLeastBits(d[3], n, run.atLeast);
+      maps[kFall95Map][row + k] = atLeastBits(d[2], n, 96);
+      maps[kRise95Map][row + k] = atLeastBits(d[3], n, 96);
+    }
+    for (int k = 0; k < kMaps; ++k) maps[k][row + l.mapWords - 1] = 0;
+  }
+}
+
+// Bit b of a map's row.
+inline bool bitAt(const std::uint64_t* row, std::size_t b) {
+  return ((row[b >> 6] >> (b & 63)) & 1) != 0;
+}
 
 // ---- One line --------------------------------------------------------------------
 
@@ -479,16 +539,9 @@ void callKernel(const Run& run, int runStart, int stepPos, int runEnd, int line)
   planeKernel<Direction, Channel>(run.src, run.dst, run.strength, runStart, stepPos, runEnd, line);
 }
 
-// Whether eight bytes from p are all 0.
-inline bool zeroWord(const std::uint8_t* p) {
-  std::uint64_t w;
-  std::memcpy(&w, p, sizeof w);
-  return w == 0;
-}
-
 // Row y of a pass of directions 1 and 2. The four pixels of position m are
 // current (x, y), across (x, y + 1), next (x + step, y) and diagonal
-// (x + step, y - 1), x = xFirst + m.
+// (x + step, y - 1), x = xFirst + m: bit m + 1 of the maps' rows.
 template <int Direction, int N, int First>
 class RowView {
  public:
@@ -498,44 +551,60 @@ class RowView {
   RowView(const Run& run, int y) : run_(run), y_(y) {
     const Layout& l = *run.layout;
     n = l.nx;
-    edges_ = run.block + l.rowEdges;
-    flags_ = run.block + l.rowFlags;
+    words_ = l.mapWords;
+    auto row = [&](EdgeMap map, int dy) {
+      return reinterpret_cast<const std::uint64_t*>(run.block + l.map[map]) +
+             static_cast<std::size_t>(y + 1LL + dy - run.area->yFirst) * l.mapWords;
+    };
+    // Current against across, next, diagonal; next against diagonal; across
+    // against next.
+    edges_ = row(kBelowMap, 0);
+    curNext_ = row(kRightMap, 0);
+    curDiag_ = row(Direction == 1 ? kRiseMap : kFallMap, -1);
+    nextDiag_ = row(kBelowMap, -1);
+    across95_ = row(Direction == 1 ? kRise95Map : kFall95Map, 0);
     slopes_ = reinterpret_cast<std::int16_t*>(run.block + l.rowSlopes) + 1;
     done_ = run.block + l.rowDone;
   }
 
-  // Makes the edge tests of the row; false when it has no edge.
+  // False when the row has no edge.
   bool start() {
-    const long long x0 = run_.area->xFirst;
-    const std::uint8_t *cur[N], *across[N];
-    for (int c = 0; c < N; ++c) {
-      cur[c] = run_.at(First + c, x0, y_);
-      across[c] = run_.at(First + c, x0, y_ + 1LL);
-    }
-    if (!(lineEdges<N>(cur, across, n, run_.atLeast, edges_) & kEdge)) return false;
-    std::memset(edges_ + n, 0, 8);
+    std::uint64_t any = 0;
+    for (std::size_t k = 0; k < words_; ++k) any |= edges_[k];
+    if (!any) return false;
     std::memset(done_, 0, chunks(static_cast<std::size_t>(n)));
     return true;
   }
 
-  std::uint8_t edge(int m) const { return edges_[m]; }
+  std::uint8_t edge(int m) const { return bitAt(edges_, bit(m)) ? kEdge : 0; }
 
   int nextEdge(int m, int step) const {
+    const std::size_t b = bit(m);
+    std::size_t k = b >> 6;
     if (step > 0) {
-      while (m + 8 <= n && zeroWord(edges_ + m)) m += 8;
-      for (; m < n; ++m)
-        if (edges_[m]) return m;
-    } else {
-      while (m >= 7 && zeroWord(edges_ + m - 7)) m -= 8;
-      for (; m >= 0; --m)
-        if (edges_[m]) return m;
+      std::uint64_t w = edges_[k] & (~std::uint64_t{0} << (b & 63));
+      while (!w) {
+        if (++k == words_) return -1;
+        w = edges_[k];
+      }
+      const int found = static_cast<int>(k * 64 + lowestBit(w)) - 1;
+      return found < n ? found : -1;
     }
-    return -1;
+    std::uint64_t w = edges_[k] & (~std::uint64_t{0} >> (63 - (b & 63)));
+    while (!w) {
+      if (k == 0) return -1;
+      w = edges_[--k];
+    }
+    // Bit 0 (column xFirst - 1) gives -1, no position.
+    return static_cast<int>(k * 64 + highestBit(w)) - 1;
   }
 
-  std::uint8_t flags(int m) {
-    need(m);
-    return flags_[m];
+  std::uint8_t flags(int m) const {
+    // The next and diagonal pixels are a column before for direction 2.
+    const std::size_t b = bit(m), own = Direction == 1 ? b : b - 1;
+    return static_cast<std::uint8_t>(
+        (bitAt(curNext_, own) ? kCurNext : 0) | (bitAt(curDiag_, own) ? kCurDiag : 0) |
+        (bitAt(nextDiag_, b + kStep) ? kNextDiag : 0) | (bitAt(across95_, own) ? kAcross95 : 0));
   }
   // Taken when first asked for: few positions of a chunk ever are.
   int slope(int m) {
@@ -549,26 +618,18 @@ class RowView {
   }
 
  private:
+  static std::size_t bit(int m) { return static_cast<std::size_t>(m) + 1; }
   void need(int m) {
     const int k = m >> kChunkShift;
     if (!done_[k]) fill(k);
   }
-  // The other tests of chunk k; its slope measures, and those of the
-  // positions on either side, not yet taken.
+  // The slope measures of chunk k, and those of the positions on either
+  // side: all taken where the chunk has many edges, else marked not taken.
   void fill(int k) {
     done_[k] = 1;
     const int m0 = k << kChunkShift, count = std::min(kChunk, n - m0);
     const long long x0 = static_cast<long long>(run_.area->xFirst) + m0;
-    const std::uint8_t *cur[N], *across[N], *next[N], *diag[N];
-    for (int c = 0; c < N; ++c) {
-      cur[c] = run_.at(First + c, x0, y_);
-      across[c] = run_.at(First + c, x0, y_ + 1LL);
-      next[c] = run_.at(First + c, x0 + kStep, y_);
-      diag[c] = run_.at(First + c, x0 + kStep, y_ - 1LL);
-    }
-    lineFlags<N>(cur, across, next, diag, count, run_.atLeast, flags_ + m0);
-    int edges = 0;
-    for (int i = 0; i < count; ++i) edges += edges_[m0 + i];
+    const int edges = __builtin_popcountll(bitsFrom(edges_, bit(m0), count));
     if (edges >= kDenseEdges) {
       slopeSpan<N, First>(run_, x0 - 1, y_, count + 2, slopes_ + m0 - 1);
     } else {
@@ -578,8 +639,8 @@ class RowView {
 
   const Run& run_;
   int y_;
-  std::uint8_t* edges_;
-  std::uint8_t* flags_;
+  std::size_t words_;
+  const std::uint64_t *edges_, *curNext_, *curDiag_, *nextDiag_, *across95_;
   std::int16_t* slopes_;  // index -1 .. n
   std::uint8_t* done_;
 };
@@ -599,66 +660,65 @@ void rowPass(const Run& run) {
 }
 
 // A strip of up to kStrip columns x0 .. x0 + w - 1 of a pass of directions 3
-// and 4, the tests of the strip's rows made together (contiguous bytes), its
-// columns walked one by one. The four pixels of position m of column x are
-// current (x, y), across (x + side, y), next (x, y + 1) and diagonal
-// (x - side, y + 1), y = yFirst + m. Position m of column j of the strip is at
-// index m * kStrip + j.
+// and 4: its edge tests taken from the maps a word a row, its columns walked
+// one by one. The four pixels of position m of column x are current (x, y),
+// across (x + side, y), next (x, y + 1) and diagonal (x - side, y + 1),
+// y = yFirst + m: bit x - xFirst + 1 of row m + 1 of the maps.
 template <int Direction, int N, int First>
 class StripView {
  public:
-  static constexpr long long kSide = Direction == 3 ? 1 : -1;
   int n;
 
   StripView(const Run& run, int x0, int w) : run_(run), x0_(x0), w_(w) {
     const Layout& l = *run.layout;
     n = l.ny;
-    edges_ = run.block + l.stripEdges;
-    flags_ = run.block + l.stripFlags;
+    words_ = l.mapWords;
+    auto map = [&](EdgeMap k) {
+      return reinterpret_cast<const std::uint64_t*>(run.block + l.map[k]) + l.mapWords;
+    };
+    // Current against across, next, diagonal; next against diagonal; across
+    // against next; each at row m of these.
+    right_ = map(kRightMap);
+    curNext_ = map(kBelowMap);
+    curDiag_ = map(Direction == 3 ? kRiseMap : kFallMap);
+    across95_ = map(Direction == 3 ? kRise95Map : kFall95Map);
+    edges_ = reinterpret_cast<std::uint64_t*>(run.block + l.stripEdges);
     slopes_ = reinterpret_cast<std::int16_t*>(run.block + l.stripSlopes) + kStrip;
-    chunkEdges_ = run.block + l.stripChunkEdges;
+    chunkEdges_ = reinterpret_cast<std::uint64_t*>(run.block + l.stripChunkEdges);
     done_ = run.block + l.stripDone;
-    any_ = run.block + l.stripAny;
   }
 
-  // Makes the edge tests of the strip; false when it has no edge.
+  // Takes the strip's edge tests, a word a row (bit j for column j); false
+  // when the strip has no edge.
   bool start() {
     const std::size_t chunkCount = chunks(static_cast<std::size_t>(n));
-    std::memset(chunkEdges_, 0, chunkCount * kStrip);
+    std::memset(chunkEdges_, 0, chunkCount * sizeof(std::uint64_t));
     std::memset(done_, 0, chunkCount);
-    std::memset(any_, 0, kStrip);
-    std::uint8_t anyEdge = 0;
-    const long long y0 = run_.area->yFirst;
+    // Across is to the right for direction 3 and to the left for 4.
+    const std::size_t from = bit(0) - (Direction == 3 ? 0 : 1);
+    std::uint64_t any = 0;
     for (int m = 0; m < n; ++m) {
-      const std::uint8_t *cur[N], *across[N];
-      for (int c = 0; c < N; ++c) {
-        cur[c] = run_.at(First + c, x0_, y0 + m);
-        across[c] = run_.at(First + c, x0_ + kSide, y0 + m);
-      }
-      std::uint8_t* row = edges_ + static_cast<std::size_t>(m) * kStrip;
-      anyEdge |= lineEdges<N>(cur, across, w_, run_.atLeast, row);
-      std::uint8_t* chunk = chunkEdges_ + static_cast<std::size_t>(m >> kChunkShift) * kStrip;
-      for (int j = 0; j < w_; ++j) chunk[j] |= row[j];
+      const std::uint64_t bits = bitsFrom(right_ + static_cast<std::size_t>(m) * words_, from, w_);
+      edges_[m] = bits;
+      chunkEdges_[m >> kChunkShift] |= bits;
+      any |= bits;
     }
-    if (!anyEdge) return false;
-    for (std::size_t k = 0; k < chunkCount; ++k)
-      for (int j = 0; j < w_; ++j) any_[j] |= chunkEdges_[k * kStrip + j];
-    return true;
+    any_ = any;
+    return any != 0;
   }
 
   // Column j of the strip is walked next; false when it has no edge.
   bool column(int j) {
     j_ = j;
-    return any_[j] != 0;
+    return ((any_ >> j) & 1) != 0;
   }
 
-  std::uint8_t edge(int m) const { return edges_[static_cast<std::size_t>(m) * kStrip + j_]; }
+  std::uint8_t edge(int m) const { return static_cast<std::uint8_t>((edges_[m] >> j_) & 1); }
 
   // Columns are walked down only.
   int nextEdge(int m, int) const {
     while (m < n) {
-      if ((m & (kChunk - 1)) == 0 &&
-          !chunkEdges_[static_cast<std::size_t>(m >> kChunkShift) * kStrip + j_]) {
+      if ((m & (kChunk - 1)) == 0 && !((chunkEdges_[m >> kChunkShift] >> j_) & 1)) {
         m += kChunk;
         continue;
       }
@@ -668,9 +728,15 @@ class StripView {
     return -1;
   }
 
-  std::uint8_t flags(int m) {
-    need(m);
-    return flags_[static_cast<std::size_t>(m) * kStrip + j_];
+  std::uint8_t flags(int m) const {
+    const std::size_t row = static_cast<std::size_t>(m) * words_, b = bit(j_);
+    // The diagonal is to the left for direction 3 and to the right for 4,
+    // across the other way.
+    const std::size_t diag = Direction == 3 ? b - 1 : b, across = Direction == 3 ? b : b - 1;
+    return static_cast<std::uint8_t>((bitAt(curNext_ + row, b) ? kCurNext : 0) |
+                                     (bitAt(curDiag_ + row, diag) ? kCurDiag : 0) |
+                                     (bitAt(right_ + row + words_, diag) ? kNextDiag : 0) |
+                                     (bitAt(across95_ + row, across) ? kAcross95 : 0));
   }
   // Taken when first asked for: few positions of a chunk ever are.
   int slope(int m) {
@@ -684,32 +750,23 @@ class StripView {
   }
 
  private:
+  // The maps' bit of column j of the strip.
+  std::size_t bit(int j) const {
+    return static_cast<std::size_t>(static_cast<long long>(x0_) + j - run_.area->xFirst + 1);
+  }
   void need(int m) {
     const int k = m >> kChunkShift;
     if (!done_[k]) fill(k);
   }
-  // The other tests of the strip's rows in chunk k; their slope measures,
-  // and those of the row on either side, not yet taken.
+  // The slope measures of the strip's rows in chunk k, and those of the row
+  // on either side: all taken where the chunk has many edges, else marked
+  // not taken.
   void fill(int k) {
     done_[k] = 1;
     const int m0 = k << kChunkShift, m1 = std::min(m0 + kChunk, n);
     const long long y0 = run_.area->yFirst;
-    for (int m = m0; m < m1; ++m) {
-      const std::uint8_t *cur[N], *across[N], *next[N], *diag[N];
-      for (int c = 0; c < N; ++c) {
-        cur[c] = run_.at(First + c, x0_, y0 + m);
-        across[c] = run_.at(First + c, x0_ + kSide, y0 + m);
-        next[c] = run_.at(First + c, x0_, y0 + m + 1);
-        diag[c] = run_.at(First + c, x0_ - kSide, y0 + m + 1);
-      }
-      lineFlags<N>(cur, across, next, diag, w_, run_.atLeast,
-                   flags_ + static_cast<std::size_t>(m) * kStrip);
-    }
     int edges = 0;
-    for (int m = m0; m < m1; ++m) {
-      const std::uint8_t* row = edges_ + static_cast<std::size_t>(m) * kStrip;
-      for (int j = 0; j < w_; ++j) edges += row[j];
-    }
+    for (int m = m0; m < m1; ++m) edges += __builtin_popcountll(edges_[m]);
     if (edges >= kDenseEdges * w_) {
       for (int m = m0 - 1; m <= m1; ++m) {
         slopeSpan<N, First>(run_, x0_, y0 + m, w_,
@@ -723,12 +780,13 @@ class StripView {
 
   const Run& run_;
   int x0_, w_, j_ = 0;
-  std::uint8_t* edges_;
-  std::uint8_t* flags_;
-  std::int16_t* slopes_;  // rows -1 .. n
-  std::uint8_t* chunkEdges_;
+  std::size_t words_;
+  const std::uint64_t *right_, *curNext_, *curDiag_, *across95_;  // row 0 at position 0
+  std::uint64_t* edges_;       // a word a row, bit j for column j
+  std::int16_t* slopes_;       // rows -1 .. n
+  std::uint64_t* chunkEdges_;  // a word a chunk of rows: the columns with an edge in it
   std::uint8_t* done_;
-  std::uint8_t* any_;
+  std::uint64_t any_ = 0;  // the columns with an edge
 };
 
 // Directions 3 and 4: lines are columns, from the first to the last for 3 and
@@ -762,8 +820,10 @@ void columnPass(const Run& run) {
   }
 }
 
+// The four passes of one channel group, with its source planes in the grid.
 template <class Channel>
 void passes(const Run& run) {
+  buildEdgeMaps<Channels<Channel>::kCount, Channels<Channel>::kFirst>(run);
   rowPass<1, Channel>(run);
   rowPass<2, Channel>(run);
   columnPass<3, Channel>(run);
@@ -771,22 +831,31 @@ void passes(const Run& run) {
 }
 
 // The passes over area, reading the source from `source` (width x height
-// planes) through a grid in block, smoothing dst.
+// planes) through a grid in block, smoothing dst. The colour passes change
+// no alpha byte, so an alpha plane that is also dst is still the source
+// when they are done.
 void scanPlanes(const FilterAccess* access, FilterInstance* inst, const Area& area,
                 const Layout& layout, std::uint8_t* block, std::uint8_t* const source[4], int width,
                 int height, const PlaneSet& dst) {
   const int mode = inst->workMode;
-  fillGrid(layout, block, source, width, height, mode);
   Run run{access, inst, &area, &layout, block, {}, dst, 0, 0};
-  for (int c = 0; c < 4; ++c)
-    run.src.plane[c] = channelUsed(mode, c) ? block + layout.grid[c] : nullptr;
   run.src.originX = layout.gridX;
   run.src.originY = layout.gridY;
   run.src.stride = static_cast<long long>(layout.gridW);
   run.atLeast = static_cast<std::uint8_t>(differenceLimit(inst->workThreshold) + 1);
   run.strength = strengthWeight(inst->workStrength);
-  if (mode & 1) passes<ColourChannel>(run);
-  if (mode & 2) passes<AlphaChannel>(run);
+  if (mode & 1) {
+    fillGrid(layout, block, source, width, height, 0, 3);
+    for (int c = 0; c < 3; ++c) run.src.plane[c] = block + layout.grid[c];
+    run.src.plane[3] = nullptr;
+    passes<ColourChannel>(run);
+  }
+  if (mode & 2) {
+    fillGrid(layout, block, source, width, height, 3, 1);
+    for (int c = 0; c < 3; ++c) run.src.plane[c] = nullptr;
+    run.src.plane[3] = block + layout.grid[0];
+    passes<AlphaChannel>(run);
+  }
 }
 
 Area frameArea(int width, int height) {
@@ -878,7 +947,7 @@ bool planeSlopes(std::uint8_t* const planes[4], int width, int height, bool alph
   if (count < 1 || !layoutFor(a, mode, &layout)) return false;
   std::uint8_t* block = static_cast<std::uint8_t*>(heapAlloc(layout.total));
   if (!block) return false;
-  fillGrid(layout, block, planes, width, height, mode);
+  fillGrid(layout, block, planes, width, height, alpha ? 3 : 0, alpha ? 1 : 3);
   Run run{nullptr, nullptr, &a, &layout, block, {}, {}, 0, 0};
   for (int i = 0; i < count; ++i) {
     if (eachAlone) {
