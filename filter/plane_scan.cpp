@@ -62,15 +62,7 @@ inline void blendRow(std::uint8_t* __restrict d, const std::uint8_t* __restrict 
   }
 }
 
-inline void blendColumn(std::uint8_t* d, const std::uint8_t* s, std::ptrdiff_t dStep,
-                        std::ptrdiff_t sStep, int count, int w0, int dw, unsigned strength) {
-  for (int i = 0; i < count; ++i) {
-    d[i * dStep] =
-        mixByte(s[i * sStep], d[i * dStep], static_cast<unsigned>(w0 + i * dw), strength);
-  }
-}
-
-// One kernel call straight on planes, channel by channel: the bytes that
+// One kernel call straight on planes: the bytes that
 // kernel_body::run leaves through the module's byte routines. src and dst
 // are distinct planes; every pixel the call reaches lies in them.
 template <int Direction, class Channel>
@@ -107,22 +99,31 @@ void planeKernel(const PlaneSet& src, const PlaneSet& dst, int strength, int run
   const std::ptrdiff_t dStep = at(dst, stepPos, 0);
   const std::ptrdiff_t dAlong = g.alongRow ? 1 : static_cast<std::ptrdiff_t>(dst.stride);
   const std::ptrdiff_t sAlong = g.alongRow ? 1 : static_cast<std::ptrdiff_t>(src.stride);
-  auto halfRun = [&](std::uint8_t* d, const std::uint8_t* s, int count, int w0, int dw) {
-    if (count == 0) return;
-    if constexpr (g.alongRow) {
-      blendRow(d, s, count, w0, dw, sw);
-    } else {
-      blendColumn(d, s, dAlong, sAlong, count, w0, dw, sw);
+  constexpr int first = Channel::kAlpha ? 3 : 0, channels = Channel::kAlpha ? 1 : 3;
+  std::uint8_t* d[channels];
+  const std::uint8_t* s[channels];
+  for (int c = 0; c < channels; ++c) {
+    d[c] = dst.plane[first + c];
+    s[c] = src.plane[first + c];
+  }
+  // A half-run: long ones along a row channel by channel (the loop
+  // vectorises), the others a pixel at a time with its channels together.
+  auto halfRun = [&](std::ptrdiff_t dAt, std::ptrdiff_t sAt, int count, int w0, int dw) {
+    if (g.alongRow && count >= 16) {
+      for (int c = 0; c < channels; ++c) blendRow(d[c] + dAt, s[c] + sAt, count, w0, dw, sw);
+      return;
+    }
+    for (int i = 0; i < count; ++i, dAt += dAlong, sAt += sAlong, w0 += dw) {
+      for (int c = 0; c < channels; ++c) {
+        d[c][dAt] = mixByte(s[c][sAt], d[c][dAt], static_cast<unsigned>(w0), sw);
+      }
     }
   };
-  constexpr int first = Channel::kAlpha ? 3 : 0, last = Channel::kAlpha ? 3 : 2;
-  for (int c = first; c <= last; ++c) {
-    std::uint8_t* d = dst.plane[c];
-    const std::uint8_t* s = src.plane[c];
-    halfRun(d + d1, s + s1, l1, w1, dw1);
-    halfRun(d + d2, s + s2, l2, w2, dw2);
-    // The step pixel: the mean of its neighbours along the line as they now stand.
-    std::uint8_t* step = d + dStep;
+  halfRun(d1, s1, l1, w1, dw1);
+  halfRun(d2, s2, l2, w2, dw2);
+  // The step pixel: the mean of its neighbours along the line as they now stand.
+  for (int c = 0; c < channels; ++c) {
+    std::uint8_t* step = d[c] + dStep;
     const std::uint8_t mean = blend(step[dAlong], step[-dAlong], 128);
     *step = blend(mean, *step, strength);
   }
