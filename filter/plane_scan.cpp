@@ -324,8 +324,6 @@ inline int highestBit(std::uint64_t w) {
 
 // Everything one pass of one channel group works with.
 struct Run {
-  const FilterAccess* access;
-  FilterInstance* inst;
   const Area* area;
   const Layout* layout;
   std::uint8_t* block;
@@ -835,11 +833,11 @@ void passes(const Run& run) {
 // planes) through a grid in block, smoothing dst. The colour passes change
 // no alpha byte, so an alpha plane that is also dst is still the source
 // when they are done.
-void scanPlanes(const FilterAccess* access, FilterInstance* inst, const Area& area,
-                const Layout& layout, std::uint8_t* block, std::uint8_t* const source[4], int width,
-                int height, const PlaneSet& dst) {
+void scanPlanes(const FilterInstance* inst, const Area& area, const Layout& layout,
+                std::uint8_t* block, std::uint8_t* const source[4], int width, int height,
+                const PlaneSet& dst) {
   const int mode = inst->workMode;
-  Run run{access, inst, &area, &layout, block, {}, dst, 0, 0};
+  Run run{&area, &layout, block, {}, dst, 0, 0};
   run.src.originX = layout.gridX;
   run.src.originY = layout.gridY;
   run.src.stride = static_cast<long long>(layout.gridW);
@@ -877,7 +875,7 @@ bool frameScanNeedsBlock(int width, int height, int workMode, int workThreshold,
   return true;
 }
 
-void smoothFramePlanes(const FilterAccess* access, FilterInstance* inst, void* block) {
+void smoothFramePlanes(const FilterAccess*, FilterInstance* inst, void* block) {
   const Area a = frameArea(inst->width, inst->height);
   const int mode = inst->workMode;
   if (makesNoCall(a, mode, differenceLimit(inst->workThreshold))) return;
@@ -885,7 +883,7 @@ void smoothFramePlanes(const FilterAccess* access, FilterInstance* inst, void* b
   if (!layoutFor(a, mode, &layout)) return;
   const PlaneSet dst{
       {inst->planes[0], inst->planes[1], inst->planes[2], inst->planes[3]}, 0, 0, inst->width};
-  scanPlanes(access, inst, a, layout, static_cast<std::uint8_t*>(block), inst->planes, inst->width,
+  scanPlanes(inst, a, layout, static_cast<std::uint8_t*>(block), inst->planes, inst->width,
              inst->height, dst);
 }
 
@@ -916,7 +914,7 @@ bool smoothPreviewPlanes(FilterInstance* inst) {
                      inst->viewX,
                      inst->viewY,
                      kPreviewWidth};
-  scanPlanes(nullptr, inst, a, layout, block, inst->planes, inst->width, inst->height, dst);
+  scanPlanes(inst, a, layout, block, inst->planes, inst->width, inst->height, dst);
   heapFree(block);
   return true;
 }
@@ -949,7 +947,7 @@ bool planeSlopes(std::uint8_t* const planes[4], int width, int height, bool alph
   std::uint8_t* block = static_cast<std::uint8_t*>(heapAlloc(layout.total));
   if (!block) return false;
   fillGrid(layout, block, planes, width, height, alpha ? 3 : 0, alpha ? 1 : 3);
-  Run run{nullptr, nullptr, &a, &layout, block, {}, {}, 0, 0};
+  Run run{&a, &layout, block, {}, {}, 0, 0};
   for (int i = 0; i < count; ++i) {
     if (eachAlone) {
       out[i] = alpha ? slopeAt<1, 3>(run, x0 + i, y) : slopeAt<3, 0>(run, x0 + i, y);
