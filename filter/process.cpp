@@ -73,22 +73,26 @@ void fillPlanes(FilterInstance* inst, const FilterAccess* access, bool keepRows)
         std::memset(out, 0, width);
         continue;
       }
-      for (std::size_t x = 0; x < width; ++x) out[x] = sampleToByte(row[x]);
+      samplesToBytes(row, out, width);
     }
   }
 }
 
-// Every pixel of the planes to the host's output, colour before alpha.
+// Every pixel of the planes to the host's output, colour before alpha: for
+// each pixel what readB and writeF, then readB_a and writeF_a, give the host,
+// read straight from the planes.
 void writeOutput(FilterInstance* inst, const FilterAccess* access) {
-  const PixelReadFunc getDst = inst->pixelOps.getDst;
-  const PixelReadFunc getDstA = inst->pixelOps.getDstA;
+  const std::size_t width = static_cast<std::size_t>(inst->width);
   for (int y = 0; y < inst->height; ++y) {
+    const std::size_t row = static_cast<std::size_t>(y) * width;
+    const std::uint8_t* r = inst->planes[0] + row;
+    const std::uint8_t* g = inst->planes[1] + row;
+    const std::uint8_t* b = inst->planes[2] + row;
+    const std::uint8_t* a = inst->planes[3] + row;
     for (int x = 0; x < inst->width; ++x) {
-      Pixel p;
-      getDst(inst, x, y, &p);
-      writeF(access, inst, x, y, &p);
-      getDstA(inst, x, y, &p);
-      writeF_a(access, inst, x, y, &p);
+      const float rgb[3] = {byteToSample(r[x]), byteToSample(g[x]), byteToSample(b[x])};
+      access->storeColour(x, y, rgb);
+      access->storeAlpha(x, y, byteToSample(a[x]));
     }
   }
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -65,6 +66,30 @@ TEST(SampleConvert, MatchesTheDoublePrecisionFormulaAtEveryBoundary) {
     float p = fromBits(u);
     ASSERT_EQ(sampleToByte(p), reference(p)) << u;
     ASSERT_EQ(sampleToByte(-p), 0) << u;
+  }
+}
+
+// The row conversion (four at a time where the build can) against the
+// single-sample one: every boundary b / 255 and its neighbours, specials,
+// and a sweep over all bit patterns, both signs, at every offset in a row.
+TEST(SampleConvert, RowsConvertAsSingleSamplesDo) {
+  std::vector<float> row;
+  for (int b = 0; b <= 255; ++b) {
+    float v = static_cast<float>(b / 255.0);
+    row.insert(row.end(), {v, std::nextafter(v, 2.0f), std::nextafter(v, -2.0f)});
+  }
+  const float inf = std::numeric_limits<float>::infinity();
+  row.insert(row.end(), {inf, -inf, std::numeric_limits<float>::quiet_NaN(),
+                         -std::numeric_limits<float>::quiet_NaN(), fromBits(0x7f800001u), -0.0f,
+                         std::numeric_limits<float>::denorm_min(), 1e10f, -1e10f});
+  for (std::uint64_t u = 0; u <= 0xffffffffu; u += 65521) row.push_back(fromBits(u));
+  for (std::size_t offset = 0; offset < 16; ++offset) {
+    std::vector<std::uint8_t> out(row.size() + 1, 0xa5);
+    samplesToBytes(row.data() + offset, out.data(), row.size() - offset);
+    for (std::size_t i = 0; i + offset < row.size(); ++i) {
+      ASSERT_EQ(out[i], sampleToByte(row[i + offset])) << "sample " << i + offset;
+    }
+    EXPECT_EQ(out[row.size() - offset], 0xa5) << "wrote past the row";
   }
 }
 
