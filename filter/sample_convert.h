@@ -1,6 +1,7 @@
-// Conversions between the host's float samples and the engine's bytes. Both
-// work on the float's bits with integer arithmetic only, so that every build
-// (x87 or SSE, any precision mode) gives the same bytes and the same floats.
+// Conversions between the host's float samples and the engine's bytes. The
+// single-sample ones work on the float's bits with integer arithmetic only,
+// and the row conversion uses only steps that never round, so that every
+// build (x87 or SSE, any precision mode) gives the same bytes and floats.
 #pragma once
 
 #include <cstddef>
