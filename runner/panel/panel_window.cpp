@@ -20,41 +20,39 @@
 
 namespace oru_runner {
 
-bool displayAvailable() {
-  const char* name = std::getenv("DISPLAY");
-  if (!name || !*name) return false;
-  ::Display* display = XOpenDisplay(nullptr);
-  if (!display) return false;
-  XCloseDisplay(display);
-  return true;
-}
-
-ScreenSize displaySize() {
-  ScreenSize size{1920, 1080};
-  if (::Display* display = XOpenDisplay(nullptr)) {
-    size = {DisplayWidth(display, DefaultScreen(display)),
-            DisplayHeight(display, DefaultScreen(display))};
-    XCloseDisplay(display);
-  }
-  return size;
-}
-
 namespace {
 
 // FLTK ends the whole program when it cannot open the display, so the
-// display is opened here and handed to it. A server under load may refuse
-// a connection for a moment: a few tries are made.
-bool openDisplay() {
+// display is opened here and handed to it. The one connection serves every
+// question about the display too: a server under load may refuse a second
+// connection for a moment, and a screen size taken from a failed one would
+// put the window in the wrong place.
+bool openDisplay(int attempts) {
   if (fl_display) return true;
-  for (int attempt = 0; attempt < 10; ++attempt) {
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    if (attempt > 0) usleep(100 * 1000);
     if (::Display* display = XOpenDisplay(nullptr)) {
       fl_open_display(display);
       return true;
     }
-    usleep(100 * 1000);
   }
   return false;
 }
+
+}  // namespace
+
+bool displayAvailable() {
+  const char* name = std::getenv("DISPLAY");
+  if (!name || !*name) return false;
+  return openDisplay(1);
+}
+
+ScreenSize displaySize() {
+  if (!openDisplay(10)) return {1920, 1080};
+  return {DisplayWidth(fl_display, fl_screen), DisplayHeight(fl_display, fl_screen)};
+}
+
+namespace {
 
 // The drag area: shows what the module copied onto the panel there, and
 // reports presses (third value 0) and drags (1) in its own coordinates.
@@ -316,7 +314,7 @@ WindowBackend::WindowBackend() = default;
 WindowBackend::~WindowBackend() = default;
 
 void WindowBackend::run(PanelHost& host, PanelModel& panel) {
-  if (!openDisplay()) {
+  if (!openDisplay(10)) {
     displayFailed_ = true;
     host.close(panel);
     return;

@@ -9,13 +9,15 @@
 
 namespace oru_runner {
 
-// True when an X display can be opened (DISPLAY is set and answers).
+// True when an X display can be opened (DISPLAY is set and answers). The
+// connection stays open for the window.
 bool displayAvailable();
 
 struct ScreenSize {
   int width, height;
 };
-// The size of the display's default screen (displayAvailable() first).
+// The size of the display's default screen, asked on that same connection
+// (displayAvailable() first).
 ScreenSize displaySize();
 
 class WindowBackend : public PanelBackend {
