@@ -20,6 +20,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "filter/heap.h"
 #include "filter/kernel_body.h"
 #include "filter/kernels.h"
@@ -41,6 +45,9 @@ constexpr std::uint8_t kAcross95 = 16;  // across differs from next by more than
 
 // Columns scanned together.
 constexpr int kStrip = 64;
+// Words a row of a strip's other tests: current against next, current
+// against diagonal, next against diagonal, across against next by more than 95.
+constexpr int kStripFlagWords = 4;
 
 // ---- Kernels on planes -----------------------------------------------------
 
@@ -164,7 +171,7 @@ struct Layout {
   std::size_t mapWords;  // words of a row of an edge map
   std::size_t map[6];    // the edge maps (kRowMap ...)
   std::size_t rowSlopes, rowDone;
-  std::size_t stripEdges, stripSlopes, stripChunkEdges, stripDone;
+  std::size_t stripEdges, stripFlags, stripSlopes, stripColumnEdges, stripDone, stripFlagsDone;
   std::size_t total;
 };
 
@@ -216,9 +223,11 @@ bool layoutFor(const Area& a, int mode, Layout* out) {
   l.rowSlopes = s.add(nx + 2, sizeof(std::int16_t));
   l.rowDone = s.add(rowChunks, 1);
   l.stripEdges = s.add(ny, sizeof(std::uint64_t));
+  l.stripFlags = s.add(ny, kStripFlagWords * sizeof(std::uint64_t));
   l.stripSlopes = s.add(ny + 2, kStrip * sizeof(std::int16_t));
-  l.stripChunkEdges = s.add(columnChunks, sizeof(std::uint64_t));
+  l.stripColumnEdges = s.add(columnChunks * kStrip, sizeof(std::uint64_t));
   l.stripDone = s.add(columnChunks, 1);
+  l.stripFlagsDone = s.add(columnChunks, 1);
   l.total = s.total;
   return s.fits;
 }
@@ -285,6 +294,26 @@ inline void largestDifferences(const std::uint8_t* const p[], const std::uint8_t
   }
 }
 
+#if defined(__SSE2__)
+// The largest channel difference of pixels i .. i + 15 of p and q.
+template <int N>
+inline __m128i largestDifference16(const std::uint8_t* const p[], const std::uint8_t* const q[],
+                                   int i) {
+  __m128i largest = _mm_setzero_si128();
+  for (int c = 0; c < N; ++c) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p[c] + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q[c] + i));
+    largest = _mm_max_epu8(largest, _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a)));
+  }
+  return largest;
+}
+
+// Bit i: whether byte i of d is at least the byte of atLeast.
+inline std::uint64_t atLeastMask(__m128i d, __m128i atLeast) {
+  return static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(d, atLeast), d)));
+}
+#endif
+
 // 64 bytes of 0 or 1 as the bits of a word, byte i as bit i. Each multiply
 // gathers the low bits of eight bytes into its top byte (x86 is little-endian).
 inline std::uint64_t packBits(const std::uint8_t* ones) {
@@ -313,6 +342,18 @@ inline std::uint64_t bitsFrom(const std::uint64_t* row, std::size_t from, int co
   std::uint64_t bits = row[k] >> shift;
   if (shift != 0) bits |= row[k + 1] << (64 - shift);
   return count >= 64 ? bits : bits & ((std::uint64_t{1} << count) - 1);
+}
+
+// Transposes a 64 x 64 matrix of bits: bit j of word i becomes bit i of word j.
+inline void transposeBits(std::uint64_t a[64]) {
+  std::uint64_t m = 0x00000000ffffffffULL;
+  for (int j = 32; j != 0; j >>= 1, m ^= (m << j)) {
+    for (int k = 0; k < 64; k = ((k | j) + 1) & ~j) {
+      const std::uint64_t t = ((a[k] >> j) ^ a[k | j]) & m;
+      a[k] ^= t << j;
+      a[k | j] ^= t;
+    }
+  }
 }
 
 inline int lowestBit(std::uint64_t w) {
@@ -346,6 +387,37 @@ template <int N, int First>
 int slopeAt(const Run& run, long long x, long long y) {
   if (x < 1 || y < 1) return 0;
   const std::size_t stride = run.layout->gridW;
+#if defined(__SSE2__)
+  // Each row of the 3 x 3 pixels as four bytes x - 1 .. x + 2 of each
+  // channel, a channel to a 32-bit lane. The fourth byte is never used; at
+  // the grid's last row and column it is the first byte of what follows the
+  // grid plane in the block, so the read stays inside the block.
+  auto row = [&](int r) {
+    std::uint32_t lane[4] = {0, 0, 0, 0};
+    for (int c = 0; c < N; ++c) {
+      std::memcpy(&lane[c], run.at(First + c, x - 1, y - 1) + r * stride, sizeof lane[c]);
+    }
+    return _mm_setr_epi32(static_cast<int>(lane[0]), static_cast<int>(lane[1]),
+                          static_cast<int>(lane[2]), static_cast<int>(lane[3]));
+  };
+  auto absDiffs = [](__m128i a, __m128i b) {
+    return _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+  };
+  // Bytes 0 and 1 of each lane: the two blocks of a row pair. The second
+  // row pair's go to bytes 2 and 3, and one sum of absolute differences
+  // adds them all.
+  const __m128i low = _mm_set1_epi32(0xffff);
+  const __m128i r0 = row(0), r1 = row(1), r2 = row(2);
+  const __m128i rise =
+      _mm_or_si128(_mm_and_si128(absDiffs(_mm_srli_si128(r0, 1), r1), low),
+                   _mm_slli_epi32(_mm_and_si128(absDiffs(_mm_srli_si128(r1, 1), r2), low), 16));
+  const __m128i fall =
+      _mm_or_si128(_mm_and_si128(absDiffs(r0, _mm_srli_si128(r1, 1)), low),
+                   _mm_slli_epi32(_mm_and_si128(absDiffs(r1, _mm_srli_si128(r2, 1)), low), 16));
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i d = _mm_sub_epi64(_mm_sad_epu8(rise, zero), _mm_sad_epu8(fall, zero));
+  return _mm_cvtsi128_si32(_mm_add_epi64(d, _mm_unpackhi_epi64(d, d)));
+#else
   int sum = 0;
   for (int c = 0; c < N; ++c) {
     const std::uint8_t* above = run.at(First + c, x - 1, y - 1);
@@ -357,6 +429,7 @@ int slopeAt(const Run& run, long long x, long long y) {
     }
   }
   return sum;
+#endif
 }
 
 // The blocks whose top-left pixels are (x0 .. x0 + count - 1, y): the
@@ -434,6 +507,29 @@ void buildEdgeMaps(const Run& run) {
         b0[c] = below[c] + i0;
         b1[c] = b0[c] + 1;
       }
+#if defined(__SSE2__)
+      // Sixteen positions at a time, each test's bits straight from the
+      // bytes' top bits. Past the last position the loads read on into the
+      // next row, or past the grid's last row into what follows it in the
+      // block; those bits are cleared.
+      std::uint64_t bits[kMaps] = {};
+      const __m128i limit = _mm_set1_epi8(static_cast<char>(run.atLeast));
+      const __m128i limit95 = _mm_set1_epi8(96);
+      for (int g = 0; g < n; g += 16) {
+        const __m128i below = largestDifference16<N>(c0, b0, g);
+        const __m128i right = largestDifference16<N>(c0, c1, g);
+        const __m128i fall = largestDifference16<N>(c0, b1, g);
+        const __m128i rise = largestDifference16<N>(c1, b0, g);
+        bits[kBelowMap] |= atLeastMask(below, limit) << g;
+        bits[kRightMap] |= atLeastMask(right, limit) << g;
+        bits[kFallMap] |= atLeastMask(fall, limit) << g;
+        bits[kRiseMap] |= atLeastMask(rise, limit) << g;
+        bits[kFall95Map] |= atLeastMask(fall, limit95) << g;
+        bits[kRise95Map] |= atLeastMask(rise, limit95) << g;
+      }
+      const std::uint64_t used = n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+      for (int m = 0; m < kMaps; ++m) maps[m][row + k] = bits[m] & used;
+#else
       alignas(16) std::uint8_t d[4][kChunk];
       largestDifferences<N>(c0, b0, n, d[0]);
       largestDifferences<N>(c0, c1, n, d[1]);
@@ -445,6 +541,7 @@ void buildEdgeMaps(const Run& run) {
       maps[kRiseMap][row + k] = atLeastBits(d[3], n, run.atLeast);
       maps[kFall95Map][row + k] = atLeastBits(d[2], n, 96);
       maps[kRise95Map][row + k] = atLeastBits(d[3], n, 96);
+#endif
     }
     for (int k = 0; k < kMaps; ++k) maps[k][row + l.mapWords - 1] = 0;
   }
@@ -682,8 +779,10 @@ class StripView {
     curDiag_ = map(Direction == 3 ? kRiseMap : kFallMap);
     across95_ = map(Direction == 3 ? kRise95Map : kFall95Map);
     edges_ = reinterpret_cast<std::uint64_t*>(run.block + l.stripEdges);
+    flagWords_ = reinterpret_cast<std::uint64_t*>(run.block + l.stripFlags);
+    flagsDone_ = run.block + l.stripFlagsDone;
     slopes_ = reinterpret_cast<std::int16_t*>(run.block + l.stripSlopes) + kStrip;
-    chunkEdges_ = reinterpret_cast<std::uint64_t*>(run.block + l.stripChunkEdges);
+    columnEdges_ = reinterpret_cast<std::uint64_t*>(run.block + l.stripColumnEdges);
     done_ = run.block + l.stripDone;
   }
 
@@ -691,19 +790,30 @@ class StripView {
   // when the strip has no edge.
   bool start() {
     const std::size_t chunkCount = chunks(static_cast<std::size_t>(n));
-    std::memset(chunkEdges_, 0, chunkCount * sizeof(std::uint64_t));
     std::memset(done_, 0, chunkCount);
+    std::memset(flagsDone_, 0, chunkCount);
     // Across is to the right for direction 3 and to the left for 4.
     const std::size_t from = bit(0) - (Direction == 3 ? 0 : 1);
     std::uint64_t any = 0;
     for (int m = 0; m < n; ++m) {
       const std::uint64_t bits = bitsFrom(right_ + static_cast<std::size_t>(m) * words_, from, w_);
       edges_[m] = bits;
-      chunkEdges_[m >> kChunkShift] |= bits;
       any |= bits;
     }
     any_ = any;
-    return any != 0;
+    if (!any) return false;
+    // The same tests a word a column of each chunk of rows (bit r for row
+    // m0 + r), for finding a column's next edge a chunk at a time.
+    for (std::size_t k = 0; k < chunkCount; ++k) {
+      std::uint64_t* words = columnEdges_ + k * kStrip;
+      const std::size_t m0 = k << kChunkShift;
+      const std::size_t count = std::min<std::size_t>(kChunk, static_cast<std::size_t>(n) - m0);
+      std::uint64_t some = 0;
+      for (std::size_t r = 0; r < count; ++r) some |= words[r] = edges_[m0 + r];
+      std::fill(words + count, words + kStrip, std::uint64_t{0});
+      if (some) transposeBits(words);
+    }
+    return true;
   }
 
   // Column j of the strip is walked next; false when it has no edge.
@@ -717,25 +827,22 @@ class StripView {
   // Columns are walked down only.
   int nextEdge(int m, int) const {
     while (m < n) {
-      if ((m & (kChunk - 1)) == 0 && !((chunkEdges_[m >> kChunkShift] >> j_) & 1)) {
-        m += kChunk;
-        continue;
-      }
-      if (edge(m)) return m;
-      ++m;
+      const int k = m >> kChunkShift;
+      const std::uint64_t w = columnEdges_[static_cast<std::size_t>(k) * kStrip + j_] &
+                              (~std::uint64_t{0} << (m & (kChunk - 1)));
+      if (w) return (k << kChunkShift) + lowestBit(w);
+      m = (k + 1) << kChunkShift;
     }
     return -1;
   }
 
-  std::uint8_t flags(int m) const {
-    const std::size_t row = static_cast<std::size_t>(m) * words_, b = bit(j_);
-    // The diagonal is to the left for direction 3 and to the right for 4,
-    // across the other way.
-    const std::size_t diag = Direction == 3 ? b - 1 : b, across = Direction == 3 ? b : b - 1;
-    return static_cast<std::uint8_t>((bitAt(curNext_ + row, b) ? kCurNext : 0) |
-                                     (bitAt(curDiag_ + row, diag) ? kCurDiag : 0) |
-                                     (bitAt(right_ + row + words_, diag) ? kNextDiag : 0) |
-                                     (bitAt(across95_ + row, across) ? kAcross95 : 0));
+  std::uint8_t flags(int m) {
+    const int k = m >> kChunkShift;
+    if (!flagsDone_[k]) fillFlags(k);
+    const std::uint64_t* f = flagWords_ + static_cast<std::size_t>(m) * kStripFlagWords;
+    auto has = [&](int word) { return ((f[word] >> j_) & 1) != 0; };
+    return static_cast<std::uint8_t>((has(0) ? kCurNext : 0) | (has(1) ? kCurDiag : 0) |
+                                     (has(2) ? kNextDiag : 0) | (has(3) ? kAcross95 : 0));
   }
   // Taken when first asked for: few positions of a chunk ever are.
   int slope(int m) {
@@ -756,6 +863,25 @@ class StripView {
   void need(int m) {
     const int k = m >> kChunkShift;
     if (!done_[k]) fill(k);
+  }
+  // The other tests of the strip's rows in chunk k, a word a row for each
+  // (bit j for column j), so that walking a column reads them from a few
+  // lines of memory, not from four rows of the maps at every position.
+  void fillFlags(int k) {
+    flagsDone_[k] = 1;
+    const int m0 = k << kChunkShift, m1 = std::min(m0 + kChunk, n);
+    // The diagonal is to the left for direction 3 and to the right for 4,
+    // across the other way.
+    const std::size_t b = bit(0), diag = Direction == 3 ? b - 1 : b,
+                      across = Direction == 3 ? b : b - 1;
+    for (int m = m0; m < m1; ++m) {
+      const std::size_t row = static_cast<std::size_t>(m) * words_;
+      std::uint64_t* f = flagWords_ + static_cast<std::size_t>(m) * kStripFlagWords;
+      f[0] = bitsFrom(curNext_ + row, b, w_);
+      f[1] = bitsFrom(curDiag_ + row, diag, w_);
+      f[2] = bitsFrom(right_ + row + words_, diag, w_);
+      f[3] = bitsFrom(across95_ + row, across, w_);
+    }
   }
   // The slope measures of the strip's rows in chunk k, and those of the row
   // on either side: all taken where the chunk has many edges, else marked
@@ -781,9 +907,11 @@ class StripView {
   int x0_, w_, j_ = 0;
   std::size_t words_;
   const std::uint64_t *right_, *curNext_, *curDiag_, *across95_;  // row 0 at position 0
-  std::uint64_t* edges_;       // a word a row, bit j for column j
-  std::int16_t* slopes_;       // rows -1 .. n
-  std::uint64_t* chunkEdges_;  // a word a chunk of rows: the columns with an edge in it
+  std::uint64_t* edges_;      // a word a row, bit j for column j
+  std::uint64_t* flagWords_;  // kStripFlagWords a row, bit j for column j
+  std::uint8_t* flagsDone_;
+  std::int16_t* slopes_;        // rows -1 .. n
+  std::uint64_t* columnEdges_;  // kStrip words a chunk of rows: bit r of word j for row m0 + r
   std::uint8_t* done_;
   std::uint64_t any_ = 0;  // the columns with an edge
 };
