@@ -1,6 +1,5 @@
 // oru describe: the module as a host sees it.
 #include <cstdio>
-#include <memory>
 
 #include "runner/cli/commands.h"
 #include "runner/host/filter_instance.h"
@@ -9,10 +8,8 @@
 
 namespace oru_runner {
 
-namespace {
-
-int describe(const std::string& modulePath) {
-  LoadedModule module(modulePath);
+int runDescribe(const DescribeOptions& o) {
+  LoadedModule module(o.modulePath);
   const ModuleDescriptor& d = module.descriptor();
   std::printf("module      %s\n", module.path().c_str());
   std::printf("descriptor  magic 0x%08llx, layout version %llu, machine 0x%llx\n",
@@ -32,18 +29,6 @@ int describe(const std::string& modulePath) {
   std::printf("settings    \"%s\" (target strength threshold)\n",
               settingsText(instance.save()).c_str());
   return 0;
-}
-
-}  // namespace
-
-CommandRun addDescribeCommand(CLI::App& app) {
-  CLI::App* command = app.add_subcommand("describe", "Show the module as a host sees it");
-  auto modulePath = std::make_shared<std::string>();
-  addModuleOption(*command, *modulePath);
-  return [command, modulePath]() -> int {
-    if (!command->parsed()) return -1;
-    return describe(*modulePath);
-  };
 }
 
 }  // namespace oru_runner

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -26,17 +27,6 @@ namespace oru_runner {
 
 namespace {
 
-struct DialogOptions {
-  std::string modulePath;
-  std::string input;
-  std::string script;
-  std::string screenshot;
-  std::string settings;
-  std::string record;
-  std::vector<std::string> withdrawn;
-  bool headless = false;
-};
-
 // Reads an image file as the frame the host hands over (runner/frames/image_io.h).
 std::unique_ptr<HostFrame> readFrame(const std::string& path) {
   ImageFrame image = readImage(path);
@@ -44,6 +34,8 @@ std::unique_ptr<HostFrame> readFrame(const std::string& path) {
   for (int c = 0; c < 4; ++c) frame->input(c).swap(image.planes[c]);
   return frame;
 }
+
+}  // namespace
 
 int runDialog(const DialogOptions& o) {
   Script script;
@@ -122,34 +114,6 @@ int runDialog(const DialogOptions& o) {
                 strength);
   }
   return 0;
-}
-
-}  // namespace
-
-CommandRun addDialogCommand(CLI::App& app) {
-  CLI::App* command =
-      app.add_subcommand("dialog", "Open the options dialog on a frame and play a script in it");
-  auto o = std::make_shared<DialogOptions>();
-  addModuleOption(*command, o->modulePath);
-  command->add_option("INPUT", o->input, "The frame: an image file")->required();
-  command->add_option("--script", o->script, "User actions, one a line");
-  command->add_option("--screenshot", o->screenshot, "Save a picture of the dialog (PNG)");
-  command->add_option("--settings", o->settings,
-                      "Settings block: loaded first when it exists, saved on close");
-  command->add_option("--record", o->record,
-                      "Write what the user did as a script that plays it again");
-  command
-      ->add_option("--withdraw", o->withdrawn,
-                   "Run as a host that does not offer this service (LWPanelServices, "
-                   "RasterServices or LWXPanel)")
-      ->check(CLI::IsMember(
-          {PanelHost::kPanelServices, PanelHost::kRasterServices, PanelHost::kXPanelServices}));
-  command->add_flag("--headless", o->headless,
-                    "No window: play --script (or nothing) in the scripted back end");
-  return [command, o]() -> int {
-    if (!command->parsed()) return -1;
-    return runDialog(*o);
-  };
 }
 
 }  // namespace oru_runner

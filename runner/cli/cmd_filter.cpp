@@ -36,39 +36,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct FilterOptions {
-  std::string modulePath;
-  std::string input;
-  std::string output;
-  std::optional<std::string> target;
-  std::optional<int> threshold;
-  std::optional<int> strength;
-  std::string settingsFile;
-  std::string saveSettingsFile;
-  std::string frames;
-  std::string chunk;
-  int jobs = 0;
-  bool failFast = false;
-  bool quiet = false;
-  bool verbose = false;
-  bool timing = false;
-  std::vector<std::string> writeAttributes;  // NAME=VALUE for the image writer
-  // Set in a worker process started by -j: its frames and where it reports.
-  std::string workerFrames;
-  int workerFd = -1;
-};
-
-const char* const kExamples = R"(Examples:
-  oru filter render.png -o smooth.png
-  oru filter render.exr -o smooth.exr --target rgba --threshold 200 --strength 80
-  oru filter shot.####.exr -o out/shot.####.exr --frames 1-240
-  oru filter shot.%04d.png -o out/shot.%04d.png --frames 1-240 --chunk 3/10
-  oru filter --settings scene.oru --strength 50 --save-settings tuned.oru
-
-Settings: --target rgb|alpha|rgba (default rgba), --threshold 0..255 (default
-224; higher finds more edges), --strength 0..100 (default 100, percent).
-A settings file is a 120-byte block as the module saves it; flags win over it.)";
-
 // The settings block the frames are filtered with: the module's defaults,
 // then the settings file, then the flags; everything checked against the
 // dialog's ranges.
@@ -274,6 +241,8 @@ void keepFrameBuffersInTheHeap() {
 #endif
 }
 
+}  // namespace
+
 int runFilter(const FilterOptions& o) {
   if (o.quiet && o.verbose)
     throw HostError("oru filter", "--quiet and --verbose exclude each other");
@@ -397,52 +366,6 @@ int runFilter(const FilterOptions& o) {
                  progress.seconds() > 0 ? total / progress.seconds() : 0.0);
   }
   return failed.empty() && done == total ? 0 : 1;
-}
-
-}  // namespace
-
-CommandRun addFilterCommand(CLI::App& app) {
-  CLI::App* command =
-      app.add_subcommand("filter", "Smooth the jagged edges of an image file or a frame sequence");
-  command->footer(kExamples);
-  auto o = std::make_shared<FilterOptions>();
-  command->add_option("input", o->input,
-                      "Input image, or a frame sequence with #### or %04d for the frame number");
-  command->add_option("-o,--output", o->output,
-                      "Output image; for a sequence the same kind of pattern");
-  command->add_option("--target", o->target, "What to smooth: rgb, alpha or rgba (default rgba)");
-  command->add_option("--threshold", o->threshold,
-                      "Edge sensitivity 0..255 (default 224): two pixels differ when a channel "
-                      "differs by more than 256 - threshold");
-  command->add_option("--strength", o->strength, "Blend strength in percent 0..100 (default 100)");
-  command->add_option("--settings", o->settingsFile,
-                      "Load a saved settings block (flags win over it)");
-  command->add_option("--save-settings", o->saveSettingsFile,
-                      "Write the settings block the module saves (INPUT may be left out)");
-  command->add_option("--frames", o->frames,
-                      "Frames of the sequence: FIRST-LAST[xSTEP] (default: the files present)");
-  command->add_option("--chunk", o->chunk,
-                      "Only the K-th of N equal slices of the frames, K/N (for render farms)");
-  command->add_option("-j,--jobs", o->jobs,
-                      "Worker processes for a sequence (default: the number of cores)");
-  command
-      ->add_option("--write-attribute", o->writeAttributes,
-                   "NAME=VALUE for the image writer, e.g. png:compressionLevel=6 (default 2), "
-                   "compression=piz for EXR (default: the input's); may be repeated")
-      ->allow_extra_args(false);
-  command->add_flag("--fail-fast", o->failFast, "Stop a sequence at the first failed frame");
-  command->add_flag("-q,--quiet", o->quiet, "No progress line and no summary");
-  command->add_flag("-v,--verbose", o->verbose, "Name every file written");
-  command->add_flag("--timing", o->timing,
-                    "Report the share of time spent reading, filtering and writing");
-  addModuleOption(*command, o->modulePath);
-  // How a worker process started by -j learns its part; not for people.
-  command->add_option("--worker-frames", o->workerFrames)->group("");
-  command->add_option("--worker-fd", o->workerFd)->group("");
-  return [command, o]() -> int {
-    if (!command->parsed()) return -1;
-    return runFilter(*o);
-  };
 }
 
 }  // namespace oru_runner

@@ -1,24 +1,62 @@
-// The subcommands of the oru program. Each adds itself to the app and runs
-// when chosen; a run gives the process exit code.
+// The subcommands of the oru program: what each is given on the command
+// line, and the run of each, which gives the process exit code. The command
+// line itself (options, help texts, parsing) is runner/cli/command_line.cpp,
+// the one file that includes CLI11: it is slow to compile.
 #pragma once
 
-#include <CLI/CLI.hpp>
-#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace oru_runner {
-
-using CommandRun = std::function<int()>;
 
 // The oru.p beside the oru program, else the installed one (ORU_INSTALLED_MODULE_DIR
 // from the program's folder), else the one the build produced.
 std::string defaultModulePath();
 
-// Adds --module to a subcommand, defaulting to defaultModulePath().
-void addModuleOption(CLI::App& command, std::string& modulePath);
+// oru describe
+struct DescribeOptions {
+  std::string modulePath;
+};
 
-CommandRun addDescribeCommand(CLI::App& app);
-CommandRun addFilterCommand(CLI::App& app);
-CommandRun addDialogCommand(CLI::App& app);
+// oru filter. The settings left unset keep what the settings file or the
+// module gives.
+struct FilterOptions {
+  std::string modulePath;
+  std::string input;
+  std::string output;
+  std::optional<std::string> target;
+  std::optional<int> threshold;
+  std::optional<int> strength;
+  std::string settingsFile;
+  std::string saveSettingsFile;
+  std::string frames;
+  std::string chunk;
+  int jobs = 0;
+  bool failFast = false;
+  bool quiet = false;
+  bool verbose = false;
+  bool timing = false;
+  std::vector<std::string> writeAttributes;  // NAME=VALUE for the image writer
+  // Set in a worker process started by -j: its frames and where it reports.
+  std::string workerFrames;
+  int workerFd = -1;
+};
+
+// oru dialog
+struct DialogOptions {
+  std::string modulePath;
+  std::string input;
+  std::string script;
+  std::string screenshot;
+  std::string settings;
+  std::string record;
+  std::vector<std::string> withdrawn;
+  bool headless = false;
+};
+
+int runDescribe(const DescribeOptions& options);
+int runFilter(const FilterOptions& options);
+int runDialog(const DialogOptions& options);
 
 }  // namespace oru_runner

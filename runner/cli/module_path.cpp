@@ -1,4 +1,5 @@
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 #include "runner/cli/commands.h"
@@ -29,11 +30,6 @@ std::string defaultModulePath() {
 #endif
   // Nothing found: name the place the install puts the module.
   return installed.empty() ? std::string("oru.p") : installed.string();
-}
-
-void addModuleOption(CLI::App& command, std::string& modulePath) {
-  modulePath = defaultModulePath();
-  command.add_option("--module", modulePath, "The module file to load")->default_str(modulePath);
 }
 
 }  // namespace oru_runner
