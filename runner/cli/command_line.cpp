@@ -8,7 +8,6 @@
 #include <string>
 
 #include "runner/cli/commands.h"
-#include "runner/host/host_error.h"
 #include "runner/panel/panel_host.h"
 
 #ifndef ORU_VERSION
@@ -119,13 +118,11 @@ int runCommandLine(int argc, char** argv) {
   const CLI::App* dialogCommand = addDialogCommand(app, dialog);
 
   CLI11_PARSE(app, argc, argv);
+  // Every error of a run (a HostError or any other) as one line.
   try {
     if (describeCommand->parsed()) return runDescribe(describe);
     if (filterCommand->parsed()) return runFilter(filter);
     if (dialogCommand->parsed()) return runDialog(dialog);
-  } catch (const HostError& e) {
-    std::fprintf(stderr, "oru: %s\n", e.what());
-    return 1;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "oru: %s\n", e.what());
     return 1;
