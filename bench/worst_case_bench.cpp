@@ -1,18 +1,19 @@
-// The scan's worst cases. The scan resumes after each step and scans the
-// positions up to the run's end again, and every kernel call blends half of
-// its run, so the cost of a frame depends on the picture, not only on its
-// size. Each picture here is timed per pixel through the loaded module, like
-// the realistic frames, and set against the realistic frame of the same size
-// (counter vs_typical: how many times its time per pixel the picture takes).
-// Times are the CPU time of the running thread.
+// The pictures that cost the most. The scan's own work grows with the
+// pixels alone, but every kernel call blends half of its run on either side
+// of the step, so the cost of a frame still depends on the picture through
+// the blending its result needs. Each picture here is timed per pixel
+// through the loaded module, like the realistic frames, and set against the
+// realistic frame of the same size (counter vs_typical: how many times its
+// time per pixel the picture takes). Times are the CPU time of the running
+// thread.
 //
 // Pictures: flat grey, noise, a one-pixel checkerboard, dense stair-steps
 // (black and white diagonal lines, a step at every pixel), stripes (two-row
 // bands: every run ends at the row's last position), and the terrace: a
 // three-by-three tile in five greys at whose every position a run starts that
-// is followed to the row's end, so that each row costs its width squared.
-// The terrace runs at a fixed height and doubling widths: its time per pixel
-// doubles with the width.
+// is followed to the row's end, so that the pixels its kernels blend grow
+// with the width squared. The terrace runs at a fixed height and doubling
+// widths.
 #include <benchmark/benchmark.h>
 #include <time.h>
 
@@ -170,10 +171,10 @@ ORU_PICTURE(Checker, paintChecker);
 ORU_PICTURE(Stairs, paintStairs);
 ORU_PICTURE(Stripes, paintStripes);
 
-// The terrace at a fixed height and doubling widths: per pixel, the cost
-// grows with the width. Twice the height costs the same per pixel, so a
-// 1920 x 1080 terrace takes the 1920-wide figure per pixel (about a minute
-// per frame, too long to time here).
+// The terrace at a fixed height and doubling widths: per pixel, the kernels'
+// work grows with the width. Twice the height costs the same per pixel, so a
+// 1920 x 1080 terrace takes the 1920-wide figure per pixel (seconds a frame,
+// too long to time here).
 void pictureTerrace(benchmark::State& state) {
   runPicture(state, "Terrace", paintTerrace);
 }
