@@ -560,7 +560,7 @@ inline bool bitAt(const std::uint64_t* row, std::size_t b) {
 //   n                 the number of positions
 //   edge(m)           the edge test at m, kEdge or 0
 //   nextEdge(m, step) the first position from m on with an edge, or -1
-//   flags(m)          all the tests at m
+//   flags<Tests>(m)   the tests of the mask Tests at m (the others 0)
 //   slope(m)          the slope measure at m, also at -1 and n
 template <bool Negative, class View, class Emit>
 void walkLine(View& line, int step, Emit&& emit) {
@@ -569,12 +569,11 @@ void walkLine(View& line, int step, Emit&& emit) {
   // The step test at m; at a run's first position the slope before is 0,
   // which any slope of the right sign passes.
   auto isStep = [&](int m, bool runsFirst) {
-    const std::uint8_t f = line.flags(m);
-    if (!(f & kCurNext)) return false;
+    if (!line.template flags<kCurNext>(m)) return false;
     const int k = line.slope(m);
     if (Negative ? k >= 0 : k <= 0) return false;
     if (!runsFirst && !steeper(k, line.slope(m - step))) return false;
-    return steeper(k, line.slope(m + step)) || !(f & kAcross95);
+    return steeper(k, line.slope(m + step)) || !line.template flags<kAcross95>(m);
   };
   // Where a run whose step is before `from` ends: the first position from
   // `from` on whose pixel is alike its diagonal, or whose next pixel is, or
@@ -585,7 +584,7 @@ void walkLine(View& line, int step, Emit&& emit) {
   auto endFrom = [&](int from) {
     if (!searched || (from - searchedFrom) * step < 0 || (searchedEnd - from) * step < 0) {
       int q = from;
-      while ((line.flags(q) & (kCurDiag | kNextDiag)) == (kCurDiag | kNextDiag) && q != last)
+      while (line.template flags<kCurDiag | kNextDiag>(q) == (kCurDiag | kNextDiag) && q != last)
         q += step;
       searched = true;
       searchedFrom = from;
@@ -616,8 +615,9 @@ void walkLine(View& line, int step, Emit&& emit) {
       continue;
     }
     const int stepPos = m;
-    const int runEnd =
-        (!(line.flags(stepPos) & kNextDiag) || stepPos == last) ? stepPos : endFrom(stepPos + step);
+    const int runEnd = (!line.template flags<kNextDiag>(stepPos) || stepPos == last)
+                           ? stepPos
+                           : endFrom(stepPos + step);
     emit(runStart, stepPos, runEnd);
     if (stepPos == last) return;
     m = stepPos + step;
@@ -695,12 +695,16 @@ class RowView {
     return static_cast<int>(k * 64 + highestBit(w)) - 1;
   }
 
+  template <std::uint8_t Tests>
   std::uint8_t flags(int m) const {
     // The next and diagonal pixels are a column before for direction 2.
     const std::size_t b = bit(m), own = Direction == 1 ? b : b - 1;
-    return static_cast<std::uint8_t>(
-        (bitAt(curNext_, own) ? kCurNext : 0) | (bitAt(curDiag_, own) ? kCurDiag : 0) |
-        (bitAt(nextDiag_, b + kStep) ? kNextDiag : 0) | (bitAt(across95_, own) ? kAcross95 : 0));
+    std::uint8_t f = 0;
+    if ((Tests & kCurNext) && bitAt(curNext_, own)) f |= kCurNext;
+    if ((Tests & kCurDiag) && bitAt(curDiag_, own)) f |= kCurDiag;
+    if ((Tests & kNextDiag) && bitAt(nextDiag_, b + kStep)) f |= kNextDiag;
+    if ((Tests & kAcross95) && bitAt(across95_, own)) f |= kAcross95;
+    return f;
   }
   // Taken when first asked for: few positions of a chunk ever are.
   int slope(int m) {
@@ -836,13 +840,18 @@ class StripView {
     return -1;
   }
 
+  template <std::uint8_t Tests>
   std::uint8_t flags(int m) {
     const int k = m >> kChunkShift;
     if (!flagsDone_[k]) fillFlags(k);
-    const std::uint64_t* f = flagWords_ + static_cast<std::size_t>(m) * kStripFlagWords;
-    auto has = [&](int word) { return ((f[word] >> j_) & 1) != 0; };
-    return static_cast<std::uint8_t>((has(0) ? kCurNext : 0) | (has(1) ? kCurDiag : 0) |
-                                     (has(2) ? kNextDiag : 0) | (has(3) ? kAcross95 : 0));
+    const std::uint64_t* words = flagWords_ + static_cast<std::size_t>(m) * kStripFlagWords;
+    auto has = [&](int word) { return ((words[word] >> j_) & 1) != 0; };
+    std::uint8_t f = 0;
+    if ((Tests & kCurNext) && has(0)) f |= kCurNext;
+    if ((Tests & kCurDiag) && has(1)) f |= kCurDiag;
+    if ((Tests & kNextDiag) && has(2)) f |= kNextDiag;
+    if ((Tests & kAcross95) && has(3)) f |= kAcross95;
+    return f;
   }
   // Taken when first asked for: few positions of a chunk ever are.
   int slope(int m) {
