@@ -356,6 +356,15 @@ inline void transposeBits(std::uint64_t a[64]) {
   }
 }
 
+// The number of bits set. Inline: without a popcount instruction in the
+// target, the builtin is a call into the compiler's run-time library.
+inline int countBits(std::uint64_t w) {
+  w -= (w >> 1) & 0x5555555555555555ULL;
+  w = (w & 0x3333333333333333ULL) + ((w >> 2) & 0x3333333333333333ULL);
+  w = (w + (w >> 4)) & 0x0f0f0f0f0f0f0f0fULL;
+  return static_cast<int>((w * 0x0101010101010101ULL) >> 56);
+}
+
 inline int lowestBit(std::uint64_t w) {
   return __builtin_ctzll(w);
 }
@@ -729,7 +738,7 @@ class RowView {
     done_[k] = 1;
     const int m0 = k << kChunkShift, count = std::min(kChunk, n - m0);
     const long long x0 = static_cast<long long>(run_.area->xFirst) + m0;
-    const int edges = __builtin_popcountll(bitsFrom(edges_, bit(m0), count));
+    const int edges = countBits(bitsFrom(edges_, bit(m0), count));
     if (edges >= kDenseEdges) {
       slopeSpan<N, First>(run_, x0 - 1, y_, count + 2, slopes_ + m0 - 1);
     } else {
@@ -900,7 +909,7 @@ class StripView {
     const int m0 = k << kChunkShift, m1 = std::min(m0 + kChunk, n);
     const long long y0 = run_.area->yFirst;
     int edges = 0;
-    for (int m = m0; m < m1; ++m) edges += __builtin_popcountll(edges_[m]);
+    for (int m = m0; m < m1; ++m) edges += countBits(edges_[m]);
     if (edges >= kDenseEdges * w_) {
       for (int m = m0 - 1; m <= m1; ++m) {
         slopeSpan<N, First>(run_, x0_, y0 + m, w_,
