@@ -295,6 +295,11 @@ inline void largestDifferences(const std::uint8_t* const p[], const std::uint8_t
 }
 
 #if defined(__SSE2__)
+// The absolute differences of sixteen bytes.
+inline __m128i absDiff16(__m128i a, __m128i b) {
+  return _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+}
+
 // The largest channel difference of pixels i .. i + 15 of p and q.
 template <int N>
 inline __m128i largestDifference16(const std::uint8_t* const p[], const std::uint8_t* const q[],
@@ -303,7 +308,7 @@ inline __m128i largestDifference16(const std::uint8_t* const p[], const std::uin
   for (int c = 0; c < N; ++c) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p[c] + i));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q[c] + i));
-    largest = _mm_max_epu8(largest, _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a)));
+    largest = _mm_max_epu8(largest, absDiff16(a, b));
   }
   return largest;
 }
@@ -409,20 +414,17 @@ int slopeAt(const Run& run, long long x, long long y) {
     return _mm_setr_epi32(static_cast<int>(lane[0]), static_cast<int>(lane[1]),
                           static_cast<int>(lane[2]), static_cast<int>(lane[3]));
   };
-  auto absDiffs = [](__m128i a, __m128i b) {
-    return _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
-  };
   // Bytes 0 and 1 of each lane: the two blocks of a row pair. The second
   // row pair's go to bytes 2 and 3, and one sum of absolute differences
   // adds them all.
   const __m128i low = _mm_set1_epi32(0xffff);
   const __m128i r0 = row(0), r1 = row(1), r2 = row(2);
   const __m128i rise =
-      _mm_or_si128(_mm_and_si128(absDiffs(_mm_srli_si128(r0, 1), r1), low),
-                   _mm_slli_epi32(_mm_and_si128(absDiffs(_mm_srli_si128(r1, 1), r2), low), 16));
+      _mm_or_si128(_mm_and_si128(absDiff16(_mm_srli_si128(r0, 1), r1), low),
+                   _mm_slli_epi32(_mm_and_si128(absDiff16(_mm_srli_si128(r1, 1), r2), low), 16));
   const __m128i fall =
-      _mm_or_si128(_mm_and_si128(absDiffs(r0, _mm_srli_si128(r1, 1)), low),
-                   _mm_slli_epi32(_mm_and_si128(absDiffs(r1, _mm_srli_si128(r2, 1)), low), 16));
+      _mm_or_si128(_mm_and_si128(absDiff16(r0, _mm_srli_si128(r1, 1)), low),
+                   _mm_slli_epi32(_mm_and_si128(absDiff16(r1, _mm_srli_si128(r2, 1)), low), 16));
   const __m128i zero = _mm_setzero_si128();
   const __m128i d = _mm_sub_epi64(_mm_sad_epu8(rise, zero), _mm_sad_epu8(fall, zero));
   return _mm_cvtsi128_si32(_mm_add_epi64(d, _mm_unpackhi_epi64(d, d)));
