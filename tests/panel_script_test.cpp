@@ -198,8 +198,10 @@ void writeTinyFrame(const std::string& dir) {
                                                       << std::string(12, '\x40');
 }
 
-std::string oru(const std::string& args, int* code) {
-  return commandOutput(std::string("'") + ORU_PROGRAM_FILE + "' " + args + " 2>&1", code);
+std::string oru(const std::string& args, int* code, const std::string& environment = "") {
+  return commandOutput(
+      environment + (environment.empty() ? "'" : " '") + ORU_PROGRAM_FILE + "' " + args + " 2>&1",
+      code);
 }
 
 TEST(DialogCommand, PlaysAScriptSavesTheSettingsAndAPicture) {
@@ -246,6 +248,13 @@ TEST(DialogCommand, BadInputIsNamedAndNothingIsSaved) {
             &code);
   EXPECT_NE(code, 0);
   EXPECT_NE(out.find("walk.txt: line 1: zoom 9 is outside 0 to 3"), std::string::npos) << out;
+  EXPECT_FALSE(std::filesystem::exists(dir + "/oru.set"));
+
+  // A named display that does not answer is not taken as no display at all.
+  out = oru("dialog '" + dir + "/frame.ppm' --settings '" + dir + "/oru.set'", &code,
+            "DISPLAY=:9973");
+  EXPECT_NE(code, 0);
+  EXPECT_NE(out.find("display :9973: cannot open the display"), std::string::npos) << out;
   EXPECT_FALSE(std::filesystem::exists(dir + "/oru.set"));
 }
 

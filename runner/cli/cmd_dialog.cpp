@@ -1,5 +1,5 @@
-// oru dialog: the module's options dialog on a frame, in a window when a
-// display is there, else (or with --script or --headless) played by a
+// oru dialog: the module's options dialog on a frame, in a window on the
+// display DISPLAY names, else (or with --script or --headless) played by a
 // script in the headless back end.
 
 #include <cstdio>
@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "runner/cli/commands.h"
@@ -35,6 +36,12 @@ std::unique_ptr<HostFrame> readFrame(const std::string& path) {
   return frame;
 }
 
+HostError displayError() {
+  const char* display = std::getenv("DISPLAY");
+  return HostError(std::string("display ") + (display ? display : ""),
+                   "cannot open the display (use --headless without one)");
+}
+
 }  // namespace
 
 int runDialog(const DialogOptions& o) {
@@ -52,6 +59,11 @@ int runDialog(const DialogOptions& o) {
 
   // The preview shows the last frame the filter took.
   std::unique_ptr<HostFrame> frame = readFrame(o.input);
+  // A display that is named but does not answer is an error, not a reason
+  // to play the dialog headless: the person would see nothing happen.
+  const bool inWindow = !o.headless && o.script.empty() && displayNamed();
+  std::optional<ScreenSize> screen;
+  if (inWindow && !(screen = openDisplay())) throw displayError();
   filterFrame(instance, o.input, *frame);
 
   std::string scriptProblem;
@@ -84,22 +96,14 @@ int runDialog(const DialogOptions& o) {
     std::function<void(PanelHost&, PanelModel&)> take_;
   } windowed(takePicture);
 
-  const bool inWindow = !o.headless && o.script.empty() && displayAvailable();
   PanelHost host(inWindow ? static_cast<PanelBackend*>(&windowed) : &headless);
   ScriptRecorder recorder(host);
   for (const auto& service : o.withdrawn) host.withdraw(service);
-  if (inWindow) {
-    const ScreenSize screen = displaySize();
-    host.setScreen(screen.width, screen.height);
-  }
+  if (screen) host.setScreen(screen->width, screen->height);
 
   std::string message = instance.options();
   if (!message.empty()) throw HostError(module.path(), "the options dialog failed: " + message);
-  if (windowed.displayFailed()) {
-    const char* display = std::getenv("DISPLAY");
-    throw HostError(std::string("display ") + (display ? display : ""),
-                    "cannot open the display (use --headless without one)");
-  }
+  if (windowed.displayFailed()) throw displayError();
   if (!scriptProblem.empty()) throw HostError(o.script, scriptProblem);
   if (pictureError) throw *pictureError;
 

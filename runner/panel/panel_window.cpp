@@ -24,12 +24,12 @@ namespace {
 
 // FLTK ends the whole program when it cannot open the display, so the
 // display is opened here and handed to it. The one connection serves every
-// question about the display too: a server under load may refuse a second
-// connection for a moment, and a screen size taken from a failed one would
-// put the window in the wrong place.
-bool openDisplay(int attempts) {
+// question about the display too. A server that has just started may refuse
+// connections for a moment: a refusal is tried again for a second before the
+// display counts as failed.
+bool connectDisplay() {
   if (fl_display) return true;
-  for (int attempt = 0; attempt < attempts; ++attempt) {
+  for (int attempt = 0; attempt < 10; ++attempt) {
     if (attempt > 0) usleep(100 * 1000);
     if (::Display* display = XOpenDisplay(nullptr)) {
       fl_open_display(display);
@@ -41,15 +41,14 @@ bool openDisplay(int attempts) {
 
 }  // namespace
 
-bool displayAvailable() {
+bool displayNamed() {
   const char* name = std::getenv("DISPLAY");
-  if (!name || !*name) return false;
-  return openDisplay(1);
+  return name && *name;
 }
 
-ScreenSize displaySize() {
-  if (!openDisplay(10)) return {1920, 1080};
-  return {DisplayWidth(fl_display, fl_screen), DisplayHeight(fl_display, fl_screen)};
+std::optional<ScreenSize> openDisplay() {
+  if (!connectDisplay()) return std::nullopt;
+  return ScreenSize{DisplayWidth(fl_display, fl_screen), DisplayHeight(fl_display, fl_screen)};
 }
 
 namespace {
@@ -314,7 +313,7 @@ WindowBackend::WindowBackend() = default;
 WindowBackend::~WindowBackend() = default;
 
 void WindowBackend::run(PanelHost& host, PanelModel& panel) {
-  if (!openDisplay(10)) {
+  if (!connectDisplay()) {
     displayFailed_ = true;
     host.close(panel);
     return;

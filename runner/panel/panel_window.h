@@ -4,21 +4,22 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "runner/panel/panel_host.h"
 
 namespace oru_runner {
 
-// True when an X display can be opened (DISPLAY is set and answers). The
-// connection stays open for the window.
-bool displayAvailable();
+// True when DISPLAY names an X display: the dialog belongs in a window there.
+bool displayNamed();
 
 struct ScreenSize {
   int width, height;
 };
-// The size of the display's default screen, asked on that same connection
-// (displayAvailable() first).
-ScreenSize displaySize();
+// Opens the named display for the window and gives the size of its default
+// screen, or nothing when it cannot be opened. The connection stays open
+// for the window.
+std::optional<ScreenSize> openDisplay();
 
 class WindowBackend : public PanelBackend {
  public:

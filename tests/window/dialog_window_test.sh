@@ -32,11 +32,13 @@ trap cleanup EXIT
 # An X server of our own. Other programs on this machine may run X servers
 # that this one cannot see the lock files of, so the screen gets a size of
 # its own (1031 x 773) and the server that answers on a display must show it.
+# -noreset: by default the server resets when its last client (xdpyinfo
+# here) leaves, and refuses connections while it does.
 width=1031
 height=773
 start=$((100 + $$ % 800))
 for n in $(seq "$start" $((start + 20))); do
-  Xvfb ":$n" -screen 0 "${width}x${height}x24" -nolisten tcp 2>"$work/xvfb.log" &
+  Xvfb ":$n" -screen 0 "${width}x${height}x24" -nolisten tcp -noreset 2>"$work/xvfb.log" &
   xvfb=$!
   for _ in $(seq 50); do
     kill -0 "$xvfb" 2>/dev/null || break
