@@ -1,6 +1,7 @@
 # What an install holds (cmake --install, and the .deb that CPack makes from
-# the same rules): the oru program, the native module, the man page and the
-# documents. Nothing of the tests, benchmarks, fuzzers or the raw frame host.
+# the same rules): the oru program and its image commands, the native
+# module, the man page and the documents. Nothing of the tests, benchmarks,
+# fuzzers or the raw frame host.
 include(GNUInstallDirs)
 
 set(ORU_INSTALL_MODULE_DIR ${CMAKE_INSTALL_LIBDIR}/oru)
@@ -13,7 +14,7 @@ file(RELATIVE_PATH ORU_INSTALLED_MODULE_DIR
 target_compile_definitions(oru PRIVATE ORU_INSTALLED_MODULE_DIR="${ORU_INSTALLED_MODULE_DIR}")
 
 install(TARGETS oru RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(TARGETS oru_module LIBRARY DESTINATION ${ORU_INSTALL_MODULE_DIR})
+install(TARGETS oru_module oru_images LIBRARY DESTINATION ${ORU_INSTALL_MODULE_DIR})
 install(FILES README.md LICENSE examples/sample.png DESTINATION ${ORU_INSTALL_DOC_DIR})
 install(FILES docs/before-after.png DESTINATION ${ORU_INSTALL_DOC_DIR}/docs)
 

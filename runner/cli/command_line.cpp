@@ -8,6 +8,7 @@
 #include <string>
 
 #include "runner/cli/commands.h"
+#include "runner/cli/image_commands.h"
 #include "runner/panel/panel_host.h"
 
 #ifndef ORU_VERSION
@@ -121,8 +122,8 @@ int runCommandLine(int argc, char** argv) {
   // Every error of a run (a HostError or any other) as one line.
   try {
     if (describeCommand->parsed()) return runDescribe(describe);
-    if (filterCommand->parsed()) return runFilter(filter);
-    if (dialogCommand->parsed()) return runDialog(dialog);
+    if (filterCommand->parsed()) return imageCommands().filter(filter);
+    if (dialogCommand->parsed()) return imageCommands().dialog(dialog);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "oru: %s\n", e.what());
     return 1;

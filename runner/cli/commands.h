@@ -10,8 +10,11 @@
 
 namespace oru_runner {
 
-// The oru.p beside the oru program, else the installed one (ORU_INSTALLED_MODULE_DIR
-// from the program's folder), else the one the build produced.
+// A part of oru (the module, a library) named name: the one beside the oru
+// program, else the installed one (ORU_INSTALLED_MODULE_DIR from the
+// program's folder), else the one the build produced at buildPath (if any).
+std::string partPath(const std::string& name, const char* buildPath);
+// The module's partPath.
 std::string defaultModulePath();
 
 // oru describe

@@ -6,30 +6,36 @@
 
 namespace oru_runner {
 
-// Where an installed oru finds its module, relative to the folder the
-// program is installed in (from the install's own folder layout).
+// Where an installed oru finds its module and libraries, relative to the
+// folder the program is installed in (from the install's own folder layout).
 #ifndef ORU_INSTALLED_MODULE_DIR
 #define ORU_INSTALLED_MODULE_DIR "../lib/oru"
 #endif
 
-std::string defaultModulePath() {
+std::string partPath(const std::string& name, const char* buildPath) {
   namespace fs = std::filesystem;
   std::error_code ec;
   fs::path self = fs::read_symlink("/proc/self/exe", ec);
   if (ec) self.clear();
   fs::path installed;
   if (!self.empty()) {
-    fs::path beside = self.parent_path() / "oru.p";
+    fs::path beside = self.parent_path() / name;
     if (fs::exists(beside, ec)) return beside.string();
-    installed = (self.parent_path() / ORU_INSTALLED_MODULE_DIR / "oru.p").lexically_normal();
+    installed = (self.parent_path() / ORU_INSTALLED_MODULE_DIR / name).lexically_normal();
     if (fs::exists(installed, ec)) return installed.string();
   }
-#if defined(ORU_BUILD_MODULE_PATH)
   // A program run from the build folder, or copied out of it.
-  if (installed.empty() || fs::exists(ORU_BUILD_MODULE_PATH, ec)) return ORU_BUILD_MODULE_PATH;
+  if (buildPath && (installed.empty() || fs::exists(buildPath, ec))) return buildPath;
+  // Nothing found: name the place the install puts it.
+  return installed.empty() ? name : installed.string();
+}
+
+std::string defaultModulePath() {
+#if defined(ORU_BUILD_MODULE_PATH)
+  return partPath("oru.p", ORU_BUILD_MODULE_PATH);
+#else
+  return partPath("oru.p", nullptr);
 #endif
-  // Nothing found: name the place the install puts the module.
-  return installed.empty() ? std::string("oru.p") : installed.string();
 }
 
 }  // namespace oru_runner

@@ -1,0 +1,42 @@
+// Finding and loading oru-images.so for the oru program.
+#include <dlfcn.h>
+
+#include <string>
+
+#include "runner/cli/image_commands.h"
+#include "runner/host/host_error.h"
+
+namespace oru_runner {
+
+namespace {
+
+const ImageCommands& load() {
+#if defined(ORU_BUILD_IMAGES_PATH)
+  const std::string path = partPath("oru-images.so", ORU_BUILD_IMAGES_PATH);
+#else
+  const std::string path = partPath("oru-images.so", nullptr);
+#endif
+  // Never closed: the image library's threads and handlers live as long as
+  // the process.
+  void* handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
+  if (!handle) {
+    // dlerror names the file itself first.
+    const char* error = dlerror();
+    std::string why = error ? error : "?";
+    if (why.rfind(path + ": ", 0) == 0) why.erase(0, path.size() + 2);
+    throw HostError(path, "cannot load the image commands: " + why);
+  }
+  auto entry = reinterpret_cast<ImageCommandsEntry>(dlsym(handle, kImageCommandsEntry));
+  const ImageCommands* commands = entry ? entry() : nullptr;
+  if (!commands) throw HostError(path, "not oru's image commands (no oruImageCommands)");
+  return *commands;
+}
+
+}  // namespace
+
+const ImageCommands& imageCommands() {
+  static const ImageCommands& commands = load();
+  return commands;
+}
+
+}  // namespace oru_runner
