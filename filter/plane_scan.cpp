@@ -58,13 +58,37 @@ inline std::uint8_t mixByte(unsigned towards, unsigned own, unsigned w, unsigned
   return static_cast<std::uint8_t>((a * s + own * (256 - s) + 128) >> 8);
 }
 
-// Blends count bytes of a line, the i-th at d[i * dStep] toward s[i * sStep]
-// with weight w0 + i * dw. Every byte depends on its own pixels alone, so a
-// run along a row goes up in memory whatever its direction, in a loop that
-// the compiler vectorises.
+// Blends count bytes of a row, the i-th d[i] toward s[i] with weight
+// w0 + i * dw. Every byte depends on its own pixels alone, so a run along a
+// row goes up in memory whatever its direction.
 inline void blendRow(std::uint8_t* __restrict d, const std::uint8_t* __restrict s, int count,
                      int w0, int dw, unsigned strength) {
-  for (int i = 0; i < count; ++i) {
+  int i = 0;
+#if defined(__SSE2__)
+  // Eight bytes at a time in 16-bit lanes. Nothing overflows them: with w in
+  // 0 .. 128 and strength in 0 .. 256 each sum is at most 255 x 256 + 128.
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i k128 = _mm_set1_epi16(128), k256 = _mm_set1_epi16(256);
+  const __m128i sv = _mm_set1_epi16(static_cast<short>(strength));
+  const __m128i sOwn = _mm_sub_epi16(k256, sv);
+  __m128i w = _mm_add_epi16(_mm_set1_epi16(static_cast<short>(w0)),
+                            _mm_mullo_epi16(_mm_set1_epi16(static_cast<short>(dw)),
+                                            _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7)));
+  const __m128i wStep = _mm_set1_epi16(static_cast<short>(8 * dw));
+  for (; i + 8 <= count; i += 8, w = _mm_add_epi16(w, wStep)) {
+    const __m128i own =
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(d + i)), zero);
+    const __m128i towards =
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i)), zero);
+    __m128i a = _mm_add_epi16(_mm_mullo_epi16(towards, w),
+                              _mm_mullo_epi16(own, _mm_sub_epi16(k256, w)));
+    a = _mm_srli_epi16(_mm_add_epi16(a, k128), 8);
+    __m128i r = _mm_add_epi16(_mm_mullo_epi16(a, sv), _mm_mullo_epi16(own, sOwn));
+    r = _mm_srli_epi16(_mm_add_epi16(r, k128), 8);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(r, r));
+  }
+#endif
+  for (; i < count; ++i) {
     d[i] = mixByte(s[i], d[i], static_cast<unsigned>(w0 + i * dw), strength);
   }
 }
