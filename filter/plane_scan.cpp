@@ -80,8 +80,8 @@ inline void blendRow(std::uint8_t* __restrict d, const std::uint8_t* __restrict 
         _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(d + i)), zero);
     const __m128i towards =
         _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i)), zero);
-    __m128i a = _mm_add_epi16(_mm_mullo_epi16(towards, w),
-                              _mm_mullo_epi16(own, _mm_sub_epi16(k256, w)));
+    __m128i a =
+        _mm_add_epi16(_mm_mullo_epi16(towards, w), _mm_mullo_epi16(own, _mm_sub_epi16(k256, w)));
     a = _mm_srli_epi16(_mm_add_epi16(a, k128), 8);
     __m128i r = _mm_add_epi16(_mm_mullo_epi16(a, sv), _mm_mullo_epi16(own, sOwn));
     r = _mm_srli_epi16(_mm_add_epi16(r, k128), 8);
