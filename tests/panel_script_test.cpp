@@ -199,9 +199,7 @@ void writeTinyFrame(const std::string& dir) {
 }
 
 std::string oru(const std::string& args, int* code, const std::string& environment = "") {
-  return commandOutput(
-      environment + (environment.empty() ? "'" : " '") + ORU_PROGRAM_FILE + "' " + args + " 2>&1",
-      code);
+  return commandOutput(environment + " '" + ORU_PROGRAM_FILE + "' " + args + " 2>&1", code);
 }
 
 TEST(DialogCommand, PlaysAScriptSavesTheSettingsAndAPicture) {

@@ -36,12 +36,6 @@ std::unique_ptr<HostFrame> readFrame(const std::string& path) {
   return frame;
 }
 
-HostError displayError() {
-  const char* display = std::getenv("DISPLAY");
-  return HostError(std::string("display ") + (display ? display : ""),
-                   "cannot open the display (use --headless without one)");
-}
-
 }  // namespace
 
 int runDialog(const DialogOptions& o) {
@@ -63,7 +57,10 @@ int runDialog(const DialogOptions& o) {
   // to play the dialog headless: the person would see nothing happen.
   const bool inWindow = !o.headless && o.script.empty() && displayNamed();
   std::optional<ScreenSize> screen;
-  if (inWindow && !(screen = openDisplay())) throw displayError();
+  if (inWindow && !(screen = openDisplay())) {
+    throw HostError(std::string("display ") + std::getenv("DISPLAY"),
+                    "cannot open the display (use --headless without one)");
+  }
   filterFrame(instance, o.input, *frame);
 
   std::string scriptProblem;
@@ -103,7 +100,6 @@ int runDialog(const DialogOptions& o) {
 
   std::string message = instance.options();
   if (!message.empty()) throw HostError(module.path(), "the options dialog failed: " + message);
-  if (windowed.displayFailed()) throw displayError();
   if (!scriptProblem.empty()) throw HostError(o.script, scriptProblem);
   if (pictureError) throw *pictureError;
 

@@ -8,14 +8,15 @@
 
 namespace oru_runner {
 
+// The library the build made, for a program run from the build folder.
+#ifndef ORU_BUILD_IMAGES_PATH
+#define ORU_BUILD_IMAGES_PATH nullptr
+#endif
+
 namespace {
 
 const ImageCommands& load() {
-#if defined(ORU_BUILD_IMAGES_PATH)
   const std::string path = partPath("oru-images.so", ORU_BUILD_IMAGES_PATH);
-#else
-  const std::string path = partPath("oru-images.so", nullptr);
-#endif
   // Never closed: the image library's threads and handlers live as long as
   // the process.
   void* handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
@@ -28,7 +29,9 @@ const ImageCommands& load() {
   }
   auto entry = reinterpret_cast<ImageCommandsEntry>(dlsym(handle, kImageCommandsEntry));
   const ImageCommands* commands = entry ? entry() : nullptr;
-  if (!commands) throw HostError(path, "not oru's image commands (no oruImageCommands)");
+  if (!commands) {
+    throw HostError(path, std::string("not oru's image commands (no ") + kImageCommandsEntry + ")");
+  }
   return *commands;
 }
 

@@ -30,12 +30,13 @@ std::string partPath(const std::string& name, const char* buildPath) {
   return installed.empty() ? name : installed.string();
 }
 
-std::string defaultModulePath() {
-#if defined(ORU_BUILD_MODULE_PATH)
-  return partPath("oru.p", ORU_BUILD_MODULE_PATH);
-#else
-  return partPath("oru.p", nullptr);
+// The module the build made, for a program run from the build folder.
+#ifndef ORU_BUILD_MODULE_PATH
+#define ORU_BUILD_MODULE_PATH nullptr
 #endif
+
+std::string defaultModulePath() {
+  return partPath("oru.p", ORU_BUILD_MODULE_PATH);
 }
 
 }  // namespace oru_runner

@@ -20,34 +20,22 @@
 
 namespace oru_runner {
 
-namespace {
+bool displayNamed() {
+  const char* name = std::getenv("DISPLAY");
+  return name && *name;
+}
 
 // FLTK ends the whole program when it cannot open the display, so the
 // display is opened here and handed to it. The one connection serves every
 // question about the display too. A server that has just started may refuse
 // connections for a moment: a refusal is tried again for a second before the
 // display counts as failed.
-bool connectDisplay() {
-  if (fl_display) return true;
-  for (int attempt = 0; attempt < 10; ++attempt) {
-    if (attempt > 0) usleep(100 * 1000);
-    if (::Display* display = XOpenDisplay(nullptr)) {
-      fl_open_display(display);
-      return true;
-    }
-  }
-  return false;
-}
-
-}  // namespace
-
-bool displayNamed() {
-  const char* name = std::getenv("DISPLAY");
-  return name && *name;
-}
-
 std::optional<ScreenSize> openDisplay() {
-  if (!connectDisplay()) return std::nullopt;
+  for (int attempt = 0; !fl_display && attempt < 10; ++attempt) {
+    if (attempt > 0) usleep(100 * 1000);
+    if (::Display* display = XOpenDisplay(nullptr)) fl_open_display(display);
+  }
+  if (!fl_display) return std::nullopt;
   return ScreenSize{DisplayWidth(fl_display, fl_screen), DisplayHeight(fl_display, fl_screen)};
 }
 
@@ -313,8 +301,8 @@ WindowBackend::WindowBackend() = default;
 WindowBackend::~WindowBackend() = default;
 
 void WindowBackend::run(PanelHost& host, PanelModel& panel) {
-  if (!connectDisplay()) {
-    displayFailed_ = true;
+  // Without the display openDisplay() opens, FLTK would end the program.
+  if (!fl_display) {
     host.close(panel);
     return;
   }

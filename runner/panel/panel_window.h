@@ -26,16 +26,13 @@ class WindowBackend : public PanelBackend {
   WindowBackend();
   ~WindowBackend() override;
 
-  // Shows the panel as a window and runs it until the user closes it.
+  // Shows the panel as a window and runs it until the user closes it
+  // (openDisplay() first; without a display the panel closes at once).
   void run(PanelHost& host, PanelModel& panel) override;
   void controlDrawn(ControlModel& control, int mode) override;
   void panelPainted(PanelModel& panel) override;
 
-  // True when run could not open the display (the panel was closed at once).
-  bool displayFailed() const { return displayFailed_; }
-
  private:
-  bool displayFailed_ = false;
   struct Window;
   std::unique_ptr<Window> window_;
 };
