@@ -14,7 +14,6 @@
 #include <memory>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include "runner/cli/commands.h"
@@ -199,14 +198,6 @@ std::vector<std::string> ownCommandLine() {
   return arguments;
 }
 
-// "1,3,5": the frames a worker process was given.
-std::vector<int> parseWorkerFrames(const std::string& text) {
-  std::vector<int> frames;
-  std::istringstream in(text);
-  for (std::string f; std::getline(in, f, ',');) frames.push_back(std::stoi(f));
-  return frames;
-}
-
 // Loads the module once to learn its defaults, checks the settings, saves
 // them when asked, and gives the block every frame's instance is loaded with.
 SettingsBlock prepareSettings(const FilterOptions& o, bool worker) {
@@ -248,7 +239,7 @@ int runFilter(const FilterOptions& o) {
     throw HostError("oru filter", "--quiet and --verbose exclude each other");
 
   // Settings first: they are checked, and saved if asked, before any image.
-  bool worker = !o.workerFrames.empty();
+  bool worker = o.workerFd >= 0;
   SettingsBlock block = prepareSettings(o, worker);
   if (o.input.empty()) {
     if (!o.saveSettingsFile.empty()) return 0;
@@ -319,12 +310,11 @@ int runFilter(const FilterOptions& o) {
     };
   };
 
-  if (worker) return serveFrames(o.workerFd, parseWorkerFrames(o.workerFrames), setup);
-  WorkerCommand command = [](const std::vector<int>& mine, int fd) {
+  if (worker) return serveFrames(o.workerFd, o.workerQueueFd, setup);
+  WorkerCommand command = [](int fd, int queueFd) {
     std::vector<std::string> arguments = ownCommandLine();
-    std::string list;
-    for (int f : mine) list += (list.empty() ? "" : ",") + std::to_string(f);
-    arguments.insert(arguments.end(), {"--worker-frames", list, "--worker-fd", std::to_string(fd)});
+    arguments.insert(arguments.end(), {"--worker-fd", std::to_string(fd), "--worker-queue",
+                                       std::to_string(queueFd)});
     return arguments;
   };
 

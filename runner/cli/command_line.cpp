@@ -77,8 +77,8 @@ CLI::App* addFilterCommand(CLI::App& app, FilterOptions& o) {
                     "Report the share of time spent reading, filtering and writing");
   addModuleOption(*command, o.modulePath);
   // How a worker process started by -j learns its part; not for people.
-  command->add_option("--worker-frames", o.workerFrames)->group("");
   command->add_option("--worker-fd", o.workerFd)->group("");
+  command->add_option("--worker-queue", o.workerQueueFd)->group("");
   return command;
 }
 

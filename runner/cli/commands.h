@@ -41,9 +41,10 @@ struct FilterOptions {
   bool verbose = false;
   bool timing = false;
   std::vector<std::string> writeAttributes;  // NAME=VALUE for the image writer
-  // Set in a worker process started by -j: its frames and where it reports.
-  std::string workerFrames;
+  // Set in a worker process started by -j: where it reports and where it
+  // takes its frames from.
   int workerFd = -1;
+  int workerQueueFd = -1;
 };
 
 // oru dialog

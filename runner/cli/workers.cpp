@@ -2,16 +2,21 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <thread>
@@ -35,8 +40,84 @@ FrameOutcome doFrame(const FrameWork& work, int frame) {
   return outcome;
 }
 
-// One outcome on the pipe: frame, ok, message length, the times, message bytes.
-// Both ends are the same program, so the times go over as they lie in memory.
+// The frames of a run and which is the next to be taken, in memory that the
+// parent and its workers share: a memfd that the workers inherit.
+struct QueueHead {
+  std::atomic<std::int32_t> next;
+  std::int32_t count;
+};
+static_assert(std::atomic<std::int32_t>::is_always_lock_free,
+              "the queue is shared between processes");
+
+class FrameQueue {
+ public:
+  // A new queue of frames, for the parent.
+  explicit FrameQueue(const std::vector<int>& frames) {
+    const std::size_t size = sizeof(QueueHead) + frames.size() * sizeof(std::int32_t);
+    const int fd = memfd_create("oru-frames", MFD_CLOEXEC);
+    if (fd < 0)
+      throw HostError("oru", std::string("cannot make the frame queue: ") + strerror(errno));
+    // Well above the descriptors a worker's are moved to.
+    fd_ = fcntl(fd, F_DUPFD_CLOEXEC, 10);
+    ::close(fd);
+    if (fd_ < 0 || ftruncate(fd_, static_cast<off_t>(size)) != 0 || !map(size)) {
+      const std::string why = strerror(errno);
+      if (fd_ >= 0) ::close(fd_);
+      throw HostError("oru", "cannot make the frame queue: " + why);
+    }
+    head_->next.store(0);
+    head_->count = static_cast<std::int32_t>(frames.size());
+    std::copy(frames.begin(), frames.end(), list());
+  }
+  // The parent's queue, for a worker: false when fd is not one.
+  bool open(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(sizeof(QueueHead))) return false;
+    fd_ = fd;
+    if (!map(static_cast<std::size_t>(st.st_size))) return false;
+    const std::size_t room = (size_ - sizeof(QueueHead)) / sizeof(std::int32_t);
+    return head_->count >= 0 && static_cast<std::size_t>(head_->count) <= room;
+  }
+  FrameQueue() = default;
+  FrameQueue(const FrameQueue&) = delete;
+  FrameQueue& operator=(const FrameQueue&) = delete;
+  ~FrameQueue() {
+    if (head_) munmap(head_, size_);
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  int fd() const { return fd_; }
+  // Takes the next frame; false when none is left.
+  bool take(int* frame) {
+    const std::int32_t i = head_->next.fetch_add(1);
+    if (i < 0 || i >= head_->count) return false;
+    *frame = list()[i];
+    return true;
+  }
+  // No frame is taken after this.
+  void stop() { head_->next.store(head_->count); }
+
+ private:
+  bool map(std::size_t size) {
+    void* at = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+    if (at == MAP_FAILED) return false;
+    head_ = static_cast<QueueHead*>(at);
+    size_ = size;
+    return true;
+  }
+  std::int32_t* list() const { return reinterpret_cast<std::int32_t*>(head_ + 1); }
+
+  int fd_ = -1;
+  QueueHead* head_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+// One record on the pipe: frame, state, message length, the times, message
+// bytes. Both ends are the same program, so the times go over as they lie in
+// memory. A frame is announced when it is taken, so that the parent knows
+// which frame a worker that dies took down with it.
+enum RecordState : std::int32_t { kFailed = 0, kDone = 1, kTaken = 2 };
+
 void writeAll(int fd, const void* data, std::size_t size) {
   const char* at = static_cast<const char*>(data);
   while (size > 0) {
@@ -48,13 +129,36 @@ void writeAll(int fd, const void* data, std::size_t size) {
   }
 }
 
-void sendOutcome(int fd, const FrameOutcome& outcome) {
-  std::int32_t head[3] = {outcome.frame, outcome.ok ? 1 : 0,
-                          static_cast<std::int32_t>(outcome.message.size())};
+void sendRecord(int fd, const FrameOutcome& outcome, RecordState state) {
+  std::int32_t head[3] = {outcome.frame, state, static_cast<std::int32_t>(outcome.message.size())};
   std::string record(reinterpret_cast<const char*>(head), sizeof head);
   record.append(reinterpret_cast<const char*>(&outcome.times), sizeof outcome.times);
   record += outcome.message;
   writeAll(fd, record.data(), record.size());
+}
+
+// Takes frames from the queue and reports each on fd until none is left or
+// the run is to stop.
+void serveQueue(int fd, FrameQueue& queue, const WorkerSetup& setup) {
+  FrameWork work;
+  std::string setupProblem;
+  try {
+    work = setup();
+  } catch (const std::exception& e) {
+    setupProblem = e.what();
+  }
+  int frame = 0;
+  while (!stopRequested() && queue.take(&frame)) {
+    FrameOutcome outcome;
+    outcome.frame = frame;
+    sendRecord(fd, outcome, kTaken);
+    if (setupProblem.empty()) {
+      outcome = doFrame(work, frame);
+    } else {
+      outcome.message = setupProblem;
+    }
+    sendRecord(fd, outcome, outcome.ok ? kDone : kFailed);
+  }
 }
 
 }  // namespace
@@ -66,37 +170,26 @@ int usableCores() {
   return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
-int serveFrames(int fd, const std::vector<int>& frames, const WorkerSetup& setup) {
+int serveFrames(int fd, int queueFd, const WorkerSetup& setup) {
   installInterruptHandlers(true);
-  FrameWork work;
-  std::string setupProblem;
-  try {
-    work = setup();
-  } catch (const std::exception& e) {
-    setupProblem = e.what();
+  FrameQueue queue;
+  if (!queue.open(queueFd)) {
+    std::fprintf(stderr, "oru: a worker process was started without its frame queue\n");
+    return 2;
   }
-  for (int frame : frames) {
-    if (stopRequested()) break;
-    FrameOutcome outcome;
-    if (setupProblem.empty()) {
-      outcome = doFrame(work, frame);
-    } else {
-      outcome.frame = frame;
-      outcome.message = setupProblem;
-    }
-    sendOutcome(fd, outcome);
-  }
+  serveQueue(fd, queue, setup);
   close(fd);
   return 0;
 }
 
 namespace {
 
+// A lane of the run: a worker process, or the parent's own thread (pid -1).
 struct Worker {
   pid_t pid = -1;
   int fd = -1;
   std::string buffer;
-  std::set<int> pending;  // frames without an outcome yet
+  std::set<int> pending;  // frames taken without an outcome yet
 };
 
 // Takes every whole record out of the worker's buffer.
@@ -110,9 +203,13 @@ void takeOutcomes(Worker& worker, std::vector<FrameOutcome>& out) {
     std::size_t length = static_cast<std::size_t>(head[2]);
     if (worker.buffer.size() < kHead + length) break;
     outcome.frame = head[0];
-    outcome.ok = head[1] != 0;
+    outcome.ok = head[1] == kDone;
     outcome.message = worker.buffer.substr(kHead, length);
     worker.buffer.erase(0, kHead + length);
+    if (head[1] == kTaken) {
+      worker.pending.insert(outcome.frame);
+      continue;
+    }
     worker.pending.erase(outcome.frame);
     out.push_back(outcome);
   }
@@ -124,6 +221,23 @@ std::string endOf(int status) {
            std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")";
   }
   return "the worker process ended early (exit code " + std::to_string(WEXITSTATUS(status)) + ")";
+}
+
+// A pipe whose ends lie well above the descriptors a worker's are moved to.
+void makePipe(int fds[2]) {
+  int made[2];
+  if (pipe(made) != 0)
+    throw HostError("oru", std::string("cannot make a pipe: ") + strerror(errno));
+  for (int i = 0; i < 2; ++i) {
+    fds[i] = fcntl(made[i], F_DUPFD_CLOEXEC, 10);
+    close(made[i]);
+  }
+  if (fds[0] < 0 || fds[1] < 0) {
+    const std::string why = strerror(errno);
+    for (int i = 0; i < 2; ++i)
+      if (fds[i] >= 0) close(fds[i]);
+    throw HostError("oru", "cannot make a pipe: " + why);
+  }
 }
 
 }  // namespace
@@ -146,94 +260,124 @@ int runFrames(const std::vector<int>& frames, int workers, bool failFast, const 
   }
 
   std::fflush(nullptr);
+  FrameQueue queue(frames);
   std::vector<Worker> pool(workers);
-  for (int w = 0; w < workers; ++w) {
-    std::vector<int> mine;
-    for (std::size_t i = w; i < frames.size(); i += workers) mine.push_back(frames[i]);
+  int lanes = 1;
+  // Lane 0 is this process's thread, the others worker processes, all
+  // started before the thread: after a fork only exec runs, but a thread
+  // busy in the image library is best not there at all.
+  for (int w = 1; w < workers; ++w) {
     int fds[2];
-    if (pipe(fds) != 0) {
-      throw HostError("oru", std::string("cannot make a pipe: ") + strerror(errno));
-    }
+    makePipe(fds);
     // The arguments are made before the fork: after it, only exec.
-    std::vector<std::string> arguments = command(mine, kWorkerFd);
+    std::vector<std::string> arguments = command(kWorkerFd, kQueueFd);
     std::vector<char*> argv;
     for (std::string& a : arguments) argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid = fork();
-    if (pid < 0) throw HostError("oru", std::string("cannot start a worker: ") + strerror(errno));
+    if (pid < 0) {
+      close(fds[0]);
+      close(fds[1]);
+      break;  // the lanes started do the frames
+    }
     if (pid == 0) {
       // A fresh program, not a copy of this one: the image library keeps
       // threads, and a copy made by fork would inherit their locks.
-      if (dup2(fds[1], kWorkerFd) < 0) _exit(127);
+      if (dup2(fds[1], kWorkerFd) < 0 || dup2(queue.fd(), kQueueFd) < 0) _exit(127);
       execv(argv[0], argv.data());
       _exit(127);
     }
     close(fds[1]);
-    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
     pool[w].pid = pid;
     pool[w].fd = fds[0];
-    pool[w].pending.insert(mine.begin(), mine.end());
+    ++lanes;
   }
+
+  int own[2];
+  makePipe(own);
+  pool[0].fd = own[0];
+  // Interrupts go to the thread that watches the workers.
+  sigset_t interrupts, previous;
+  sigemptyset(&interrupts);
+  sigaddset(&interrupts, SIGINT);
+  sigaddset(&interrupts, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &interrupts, &previous);
+  std::thread lane([&queue, &setup, fd = own[1]] {
+    serveQueue(fd, queue, setup);
+    close(fd);
+  });
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 
   bool stopping = false;
   auto stopAll = [&] {
     if (stopping) return;
     stopping = true;
+    queue.stop();
     for (Worker& worker : pool) {
       if (worker.pid > 0) kill(worker.pid, SIGTERM);
     }
   };
 
-  std::size_t open = pool.size();
-  while (open > 0) {
-    std::vector<pollfd> watch;
-    std::vector<Worker*> owners;
-    for (Worker& worker : pool) {
-      if (worker.fd >= 0) {
-        watch.push_back(pollfd{worker.fd, POLLIN, 0});
-        owners.push_back(&worker);
-      }
-    }
-    int ready = poll(watch.data(), watch.size(), -1);
-    if (ready < 0 && errno == EINTR) {
-      // An interrupt meant for this process alone is passed on.
-      if (stopRequested()) stopAll();
-      continue;
-    }
-    for (std::size_t i = 0; i < watch.size(); ++i) {
-      if (!(watch[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      Worker& worker = *owners[i];
-      char chunk[4096];
-      ssize_t n = read(worker.fd, chunk, sizeof chunk);
-      if (n < 0 && errno == EINTR) continue;
-      std::vector<FrameOutcome> outcomes;
-      if (n > 0) {
-        worker.buffer.append(chunk, static_cast<std::size_t>(n));
-        takeOutcomes(worker, outcomes);
-      } else {
-        close(worker.fd);
-        worker.fd = -1;
-        --open;
-        int status = 0;
-        while (waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
+  try {
+    std::size_t open = 0;
+    for (const Worker& worker : pool) open += worker.fd >= 0 ? 1 : 0;
+    while (open > 0) {
+      std::vector<pollfd> watch;
+      std::vector<Worker*> owners;
+      for (Worker& worker : pool) {
+        if (worker.fd >= 0) {
+          watch.push_back(pollfd{worker.fd, POLLIN, 0});
+          owners.push_back(&worker);
         }
-        worker.pid = -1;
-        bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        // Frames a worker took down with it failed; frames a stop left
-        // unstarted have no outcome.
-        if (!clean && !stopping && !stopRequested()) {
-          for (int frame : worker.pending)
-            outcomes.push_back(FrameOutcome{frame, false, endOf(status), {}});
-        }
-        worker.pending.clear();
       }
-      for (const FrameOutcome& outcome : outcomes) {
-        sink(outcome);
-        if (!outcome.ok && failFast) stopAll();
+      int ready = poll(watch.data(), watch.size(), -1);
+      if (ready < 0 && errno == EINTR) {
+        // An interrupt meant for this process alone is passed on.
+        if (stopRequested()) stopAll();
+        continue;
+      }
+      for (std::size_t i = 0; i < watch.size(); ++i) {
+        if (!(watch[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        Worker& worker = *owners[i];
+        char chunk[4096];
+        ssize_t n = read(worker.fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        std::vector<FrameOutcome> outcomes;
+        if (n > 0) {
+          worker.buffer.append(chunk, static_cast<std::size_t>(n));
+          takeOutcomes(worker, outcomes);
+        } else {
+          close(worker.fd);
+          worker.fd = -1;
+          --open;
+          int status = 0;
+          if (worker.pid > 0) {
+            while (waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
+            }
+          }
+          worker.pid = -1;
+          bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+          // The frame a worker took down with it failed; frames a stop left
+          // unstarted have no outcome.
+          if (!clean && !stopping && !stopRequested()) {
+            for (int frame : worker.pending)
+              outcomes.push_back(FrameOutcome{frame, false, endOf(status), {}});
+          }
+          worker.pending.clear();
+        }
+        for (const FrameOutcome& outcome : outcomes) {
+          sink(outcome);
+          if (!outcome.ok && failFast) stopAll();
+        }
       }
     }
+  } catch (...) {
+    stopAll();
+    lane.join();
+    throw;
   }
-  return workers;
+  lane.join();
+  return lanes;
 }
 
 }  // namespace oru_runner

@@ -1,8 +1,9 @@
 // Spreading the frames of a sequence over worker processes. Each worker is a
 // fresh run of this program (fork and exec) that sets itself up once (its own
-// module and filter instance), does its frames in order and reports each on
-// a pipe; the parent gathers what happened to every frame. With one worker
-// everything runs in this process.
+// module and filter instance), takes frames from a queue shared with the
+// parent and reports each on a pipe; the parent does frames of its own on a
+// thread meanwhile, and gathers what happened to every frame. With one
+// worker everything runs in this process.
 #pragma once
 
 #include <functional>
@@ -35,29 +36,33 @@ using WorkerSetup = std::function<FrameWork()>;
 // Called in the calling process, one outcome at a time, as frames finish.
 using OutcomeSink = std::function<void(const FrameOutcome&)>;
 
-// Does every frame with the given number of workers; worker w of N takes
-// frames w, w + N, w + 2N, ... of the list. failFast stops all workers after
-// the first failed frame (frames under way still finish). Frames that were
-// never started have no outcome. An interrupt (SIGINT, SIGTERM) lets the
-// frames under way finish and starts no more.
-// The command line of a worker process that does frames and reports on the
-// file descriptor fd (by calling serveFrames); argument 0 is the program's path.
-using WorkerCommand =
-    std::function<std::vector<std::string>(const std::vector<int>& frames, int fd)>;
+// Does every frame with the given number of workers: this process and
+// workers - 1 worker processes take the frames of the list in turn, each the
+// next one not yet taken as soon as it is free, so that a lane that starts
+// late or gets slow frames does fewer. failFast stops all workers after the
+// first failed frame (frames under way still finish). Frames that were never
+// started have no outcome. An interrupt (SIGINT, SIGTERM) lets the frames
+// under way finish and starts no more.
+// The command line of a worker process that reports on the file descriptor
+// fd and takes its frames from the queue on queueFd (by calling
+// serveFrames); argument 0 is the program's path.
+using WorkerCommand = std::function<std::vector<std::string>(int fd, int queueFd)>;
 
 // The cores this process may run on (its CPU affinity, as taskset or a
 // batch system's cpuset leaves it), at least 1.
 int usableCores();
 
-// The descriptor on which a worker process reports.
+// The descriptors on which a worker process reports and finds its queue.
 constexpr int kWorkerFd = 3;
+constexpr int kQueueFd = 4;
 
-// Gives the number of worker processes used (1: this process).
+// Gives the number of processes used (1: this process alone).
 int runFrames(const std::vector<int>& frames, int workers, bool failFast, const WorkerSetup& setup,
               const WorkerCommand& command, const OutcomeSink& sink);
 
-// The worker's side: sets up, does the frames in order and reports each on
-// fd, stopping early after an interrupt. Gives the exit code of the worker.
-int serveFrames(int fd, const std::vector<int>& frames, const WorkerSetup& setup);
+// The worker's side: sets up, takes frames from the queue on queueFd until
+// none is left, does each and reports it on fd, stopping early after an
+// interrupt. Gives the exit code of the worker.
+int serveFrames(int fd, int queueFd, const WorkerSetup& setup);
 
 }  // namespace oru_runner
