@@ -321,20 +321,24 @@ int runFilter(const FilterOptions& o) {
   Progress progress(static_cast<int>(frames.size()), !o.quiet && !o.verbose && stderrIsTerminal());
   std::vector<int> failed;
   FrameTimes sum;
-  int used = runFrames(frames, jobs, o.failFast, setup, command, [&](const FrameOutcome& outcome) {
-    progress.frameDone();
-    sum.read += outcome.times.read;
-    sum.filter += outcome.times.filter;
-    sum.write += outcome.times.write;
-    sum.decode += outcome.times.decode;
-    sum.encode += outcome.times.encode;
-    if (!outcome.ok) {
-      failed.push_back(outcome.frame);
-      progress.message("oru: frame " + std::to_string(outcome.frame) + ": " + outcome.message);
-    } else if (o.verbose) {
-      progress.message("oru: " + in.fileFor(outcome.frame) + " -> " + out.fileFor(outcome.frame));
-    }
-  });
+  int used = runFrames(
+      frames, jobs, o.failFast, setup, command,
+      [&](const FrameOutcome& outcome) {
+        progress.frameDone();
+        sum.read += outcome.times.read;
+        sum.filter += outcome.times.filter;
+        sum.write += outcome.times.write;
+        sum.decode += outcome.times.decode;
+        sum.encode += outcome.times.encode;
+        if (!outcome.ok) {
+          failed.push_back(outcome.frame);
+          progress.message("oru: frame " + std::to_string(outcome.frame) + ": " + outcome.message);
+        } else if (o.verbose) {
+          progress.message("oru: " + in.fileFor(outcome.frame) + " -> " +
+                           out.fileFor(outcome.frame));
+        }
+      },
+      o.early);
   progress.finish();
 
   int done = progress.done();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "runner/cli/commands.h"
+#include "runner/cli/early_workers.h"
 #include "runner/cli/image_commands.h"
 #include "runner/panel/panel_host.h"
 
@@ -122,7 +123,11 @@ int runCommandLine(int argc, char** argv) {
   // Every error of a run (a HostError or any other) as one line.
   try {
     if (describeCommand->parsed()) return runDescribe(describe);
-    if (filterCommand->parsed()) return imageCommands().filter(filter);
+    if (filterCommand->parsed()) {
+      EarlyStart early(filter);
+      filter.early = early.workers();
+      return imageCommands().filter(filter);
+    }
     if (dialogCommand->parsed()) return imageCommands().dialog(dialog);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "oru: %s\n", e.what());

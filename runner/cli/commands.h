@@ -45,6 +45,9 @@ struct FilterOptions {
   // takes its frames from.
   int workerFd = -1;
   int workerQueueFd = -1;
+  // Worker processes the oru program started before it loaded the image
+  // commands, for a sequence run with -j (none: null).
+  struct EarlyWorkers* early = nullptr;
 };
 
 // oru dialog

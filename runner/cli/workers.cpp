@@ -51,15 +51,11 @@ static_assert(std::atomic<std::int32_t>::is_always_lock_free,
 
 class FrameQueue {
  public:
-  // A new queue of frames, for the parent.
-  explicit FrameQueue(const std::vector<int>& frames) {
+  // A new queue of frames, for the parent, in the memfd fd (which it takes
+  // over) or, when fd is -1, in one of its own.
+  FrameQueue(const std::vector<int>& frames, int fd) {
     const std::size_t size = sizeof(QueueHead) + frames.size() * sizeof(std::int32_t);
-    const int fd = memfd_create("oru-frames", MFD_CLOEXEC);
-    if (fd < 0)
-      throw HostError("oru", std::string("cannot make the frame queue: ") + strerror(errno));
-    // Well above the descriptors a worker's are moved to.
-    fd_ = fcntl(fd, F_DUPFD_CLOEXEC, 10);
-    ::close(fd);
+    fd_ = fd >= 0 ? fd : makeQueueFd();
     if (fd_ < 0 || ftruncate(fd_, static_cast<off_t>(size)) != 0 || !map(size)) {
       const std::string why = strerror(errno);
       if (fd_ >= 0) ::close(fd_);
@@ -163,6 +159,15 @@ void serveQueue(int fd, FrameQueue& queue, const WorkerSetup& setup) {
 
 }  // namespace
 
+int makeQueueFd() {
+  const int fd = memfd_create("oru-frames", MFD_CLOEXEC);
+  if (fd < 0) return -1;
+  // Well above the descriptors a worker's are moved to.
+  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 10);
+  close(fd);
+  return moved;
+}
+
 int usableCores() {
   cpu_set_t set;
   CPU_ZERO(&set);
@@ -243,7 +248,7 @@ void makePipe(int fds[2]) {
 }  // namespace
 
 int runFrames(const std::vector<int>& frames, int workers, bool failFast, const WorkerSetup& setup,
-              const WorkerCommand& command, const OutcomeSink& sink) {
+              const WorkerCommand& command, const OutcomeSink& sink, EarlyWorkers* early) {
   installInterruptHandlers(true);
   if (workers > static_cast<int>(frames.size())) workers = static_cast<int>(frames.size());
 
@@ -260,13 +265,37 @@ int runFrames(const std::vector<int>& frames, int workers, bool failFast, const 
   }
 
   std::fflush(nullptr);
-  FrameQueue queue(frames);
+  int queueFd = -1;
+  if (early) std::swap(queueFd, early->queueFd);
+  FrameQueue queue(frames, queueFd);
   std::vector<Worker> pool(workers);
   int lanes = 1;
+  // Workers started already are told to go (a byte; one that has died
+  // takes none); those not needed are let go by closing their pipe.
+  if (early) {
+    struct sigaction ignore {
+    }, previous{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &previous);
+    for (EarlyWorkers::Lane& lane : early->lanes) {
+      if (lanes < workers && lane.pid > 0) {
+        const char go = 1;
+        while (write(lane.goFd, &go, 1) < 0 && errno == EINTR) {
+        }
+        pool[lanes].pid = lane.pid;
+        pool[lanes].fd = lane.fd;
+        lane.pid = lane.fd = -1;
+        ++lanes;
+      }
+      if (lane.goFd >= 0) close(lane.goFd);
+      lane.goFd = -1;
+    }
+    sigaction(SIGPIPE, &previous, nullptr);
+  }
   // Lane 0 is this process's thread, the others worker processes, all
   // started before the thread: after a fork only exec runs, but a thread
   // busy in the image library is best not there at all.
-  for (int w = 1; w < workers; ++w) {
+  for (int w = lanes; w < workers; ++w) {
     int fds[2];
     makePipe(fds);
     // The arguments are made before the fork: after it, only exec.

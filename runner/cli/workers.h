@@ -56,9 +56,31 @@ int usableCores();
 constexpr int kWorkerFd = 3;
 constexpr int kQueueFd = 4;
 
-// Gives the number of processes used (1: this process alone).
+// A memfd for a frame queue, above the descriptors a worker's are moved to;
+// -1 when it cannot be made.
+int makeQueueFd();
+
+// Worker processes started before the image commands were loaded, so that
+// they load them while this process does: each waits for a byte on its go
+// pipe before it serves frames from the queue on queueFd (a memfd, still
+// empty), and ends quietly when the pipe closes instead. runFrames takes
+// over what it uses and sets it to -1 (pids and descriptors); whoever
+// started them closes and reaps the rest.
+struct EarlyWorkers {
+  struct Lane {
+    int pid = -1;
+    int fd = -1;    // the read end of its report pipe
+    int goFd = -1;  // the write end of its go pipe
+  };
+  int queueFd = -1;
+  std::vector<Lane> lanes;
+};
+
+// Gives the number of processes used (1: this process alone). early, when
+// not null, gives worker processes started already; more are started as
+// needed.
 int runFrames(const std::vector<int>& frames, int workers, bool failFast, const WorkerSetup& setup,
-              const WorkerCommand& command, const OutcomeSink& sink);
+              const WorkerCommand& command, const OutcomeSink& sink, EarlyWorkers* early = nullptr);
 
 // The worker's side: sets up, takes frames from the queue on queueFd until
 // none is left, does each and reports it on fd, stopping early after an

@@ -1,0 +1,137 @@
+#include "runner/cli/early_workers.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#include "runner/cli/image_commands.h"
+#include "runner/frames/frame_sequence.h"
+
+namespace oru_runner {
+
+namespace {
+
+// How many frames the run of o will do, as the filter command works it out;
+// 0 for a single image or when it cannot be worked out here.
+std::size_t sequenceFrames(const FilterOptions& o) {
+  try {
+    if (o.input.empty() || o.output.empty() || o.workerFd >= 0) return 0;
+    FramePattern in(o.input);
+    if (!in.isSequence()) return 0;
+    std::vector<int> frames = o.frames.empty() ? in.framesOnDisk() : parseFrameRange(o.frames);
+    if (!o.chunk.empty()) frames = sliceOf(frames, parseChunk(o.chunk));
+    return frames.size();
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
+// A pipe whose ends lie above the descriptors a worker started by exec has
+// its own moved to.
+bool makePipe(int fds[2]) {
+  int made[2];
+  if (pipe(made) != 0) return false;
+  for (int i = 0; i < 2; ++i) {
+    fds[i] = fcntl(made[i], F_DUPFD_CLOEXEC, 10);
+    close(made[i]);
+  }
+  if (fds[0] >= 0 && fds[1] >= 0) return true;
+  for (int i = 0; i < 2; ++i)
+    if (fds[i] >= 0) close(fds[i]);
+  return false;
+}
+
+// The worker's life: the image commands loaded, then the frames once the
+// run says go. A failure to load them is the run's to report.
+int serveEarly(const FilterOptions& o, int go, int report, int queue) {
+  const ImageCommands* commands = nullptr;
+  try {
+    commands = &imageCommands();
+  } catch (const std::exception&) {
+    return 1;
+  }
+  char byte = 0;
+  ssize_t n;
+  while ((n = read(go, &byte, 1)) < 0 && errno == EINTR) {
+  }
+  close(go);
+  if (n != 1) return 0;
+  FilterOptions worker = o;
+  worker.workerFd = report;
+  worker.workerQueueFd = queue;
+  worker.early = nullptr;
+  try {
+    return commands->filter(worker);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "oru: %s\n", e.what());
+    return 1;
+  }
+}
+
+}  // namespace
+
+EarlyStart::EarlyStart(const FilterOptions& o) {
+  const std::size_t frames = sequenceFrames(o);
+  if (frames < 2) return;
+  const int jobs = o.jobs > 0 ? o.jobs : usableCores();
+  const int others = static_cast<int>(std::min<std::size_t>(jobs, frames)) - 1;
+  if (others < 1) return;
+  workers_.queueFd = makeQueueFd();
+  if (workers_.queueFd < 0) return;
+  std::fflush(nullptr);
+  for (int w = 0; w < others; ++w) {
+    int report[2], go[2];
+    if (!makePipe(report)) break;
+    if (!makePipe(go)) {
+      close(report[0]);
+      close(report[1]);
+      break;
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+      // Only its own ends stay open: a worker that held another's would keep
+      // that one's pipe from closing.
+      close(report[0]);
+      close(go[1]);
+      for (const EarlyWorkers::Lane& lane : workers_.lanes) {
+        close(lane.fd);
+        close(lane.goFd);
+      }
+      const int code = serveEarly(o, go[0], report[1], workers_.queueFd);
+      std::fflush(nullptr);
+      _exit(code);
+    }
+    close(report[1]);
+    close(go[0]);
+    if (pid < 0) {
+      close(report[0]);
+      close(go[1]);
+      break;
+    }
+    workers_.lanes.push_back(EarlyWorkers::Lane{pid, report[0], go[1]});
+  }
+}
+
+EarlyStart::~EarlyStart() {
+  // A worker not taken is still loading or waiting for its go, with nothing
+  // of its own to tidy away.
+  for (EarlyWorkers::Lane& lane : workers_.lanes) {
+    if (lane.goFd >= 0) close(lane.goFd);
+    if (lane.fd >= 0) close(lane.fd);
+    if (lane.pid > 0) kill(lane.pid, SIGKILL);
+  }
+  for (EarlyWorkers::Lane& lane : workers_.lanes) {
+    if (lane.pid <= 0) continue;
+    int status;
+    while (waitpid(lane.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  if (workers_.queueFd >= 0) close(workers_.queueFd);
+}
+
+}  // namespace oru_runner
