@@ -31,21 +31,6 @@ std::size_t sequenceFrames(const FilterOptions& o) {
   }
 }
 
-// A pipe whose ends lie above the descriptors a worker started by exec has
-// its own moved to.
-bool makePipe(int fds[2]) {
-  int made[2];
-  if (pipe(made) != 0) return false;
-  for (int i = 0; i < 2; ++i) {
-    fds[i] = fcntl(made[i], F_DUPFD_CLOEXEC, 10);
-    close(made[i]);
-  }
-  if (fds[0] >= 0 && fds[1] >= 0) return true;
-  for (int i = 0; i < 2; ++i)
-    if (fds[i] >= 0) close(fds[i]);
-  return false;
-}
-
 // The worker's life: the image commands loaded, then the frames once the
 // run says go. A failure to load them is the run's to report.
 int serveEarly(const FilterOptions& o, int go, int report, int queue) {
@@ -86,8 +71,8 @@ EarlyStart::EarlyStart(const FilterOptions& o) {
   std::fflush(nullptr);
   for (int w = 0; w < others; ++w) {
     int report[2], go[2];
-    if (!makePipe(report)) break;
-    if (!makePipe(go)) {
+    if (!makeWorkerPipe(report)) break;
+    if (!makeWorkerPipe(go)) {
       close(report[0]);
       close(report[1]);
       break;

@@ -168,6 +168,21 @@ int makeQueueFd() {
   return moved;
 }
 
+bool makeWorkerPipe(int fds[2]) {
+  int made[2];
+  if (pipe(made) != 0) return false;
+  for (int i = 0; i < 2; ++i) {
+    fds[i] = fcntl(made[i], F_DUPFD_CLOEXEC, 10);
+    close(made[i]);
+  }
+  if (fds[0] >= 0 && fds[1] >= 0) return true;
+  const int error = errno;
+  for (int i = 0; i < 2; ++i)
+    if (fds[i] >= 0) close(fds[i]);
+  errno = error;
+  return false;
+}
+
 int usableCores() {
   cpu_set_t set;
   CPU_ZERO(&set);
@@ -228,23 +243,6 @@ std::string endOf(int status) {
   return "the worker process ended early (exit code " + std::to_string(WEXITSTATUS(status)) + ")";
 }
 
-// A pipe whose ends lie well above the descriptors a worker's are moved to.
-void makePipe(int fds[2]) {
-  int made[2];
-  if (pipe(made) != 0)
-    throw HostError("oru", std::string("cannot make a pipe: ") + strerror(errno));
-  for (int i = 0; i < 2; ++i) {
-    fds[i] = fcntl(made[i], F_DUPFD_CLOEXEC, 10);
-    close(made[i]);
-  }
-  if (fds[0] < 0 || fds[1] < 0) {
-    const std::string why = strerror(errno);
-    for (int i = 0; i < 2; ++i)
-      if (fds[i] >= 0) close(fds[i]);
-    throw HostError("oru", "cannot make a pipe: " + why);
-  }
-}
-
 }  // namespace
 
 int runFrames(const std::vector<int>& frames, int workers, bool failFast, const WorkerSetup& setup,
@@ -268,13 +266,18 @@ int runFrames(const std::vector<int>& frames, int workers, bool failFast, const 
   int queueFd = -1;
   if (early) std::swap(queueFd, early->queueFd);
   FrameQueue queue(frames, queueFd);
+  // This process's own lane reports on a pipe too.
+  int own[2];
+  if (!makeWorkerPipe(own)) {
+    throw HostError("oru", std::string("cannot make a pipe: ") + strerror(errno));
+  }
   std::vector<Worker> pool(workers);
   int lanes = 1;
   // Workers started already are told to go (a byte; one that has died
   // takes none); those not needed are let go by closing their pipe.
   if (early) {
-    struct sigaction ignore {
-    }, previous{};
+    struct sigaction ignore = {};
+    struct sigaction previous = {};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &ignore, &previous);
     for (EarlyWorkers::Lane& lane : early->lanes) {
@@ -297,7 +300,7 @@ int runFrames(const std::vector<int>& frames, int workers, bool failFast, const 
   // busy in the image library is best not there at all.
   for (int w = lanes; w < workers; ++w) {
     int fds[2];
-    makePipe(fds);
+    if (!makeWorkerPipe(fds)) break;  // the lanes started do the frames
     // The arguments are made before the fork: after it, only exec.
     std::vector<std::string> arguments = command(kWorkerFd, kQueueFd);
     std::vector<char*> argv;
@@ -322,8 +325,6 @@ int runFrames(const std::vector<int>& frames, int workers, bool failFast, const 
     ++lanes;
   }
 
-  int own[2];
-  makePipe(own);
   pool[0].fd = own[0];
   // Interrupts go to the thread that watches the workers.
   sigset_t interrupts, previous;

@@ -56,6 +56,10 @@ int usableCores();
 constexpr int kWorkerFd = 3;
 constexpr int kQueueFd = 4;
 
+// A pipe for a worker (close-on-exec), its ends above the descriptors a
+// worker's are moved to; false, with errno set, when it cannot be made.
+bool makeWorkerPipe(int fds[2]);
+
 // A memfd for a frame queue, above the descriptors a worker's are moved to;
 // -1 when it cannot be made.
 int makeQueueFd();
