@@ -608,7 +608,8 @@ void walkLine(View& line, int step, Emit&& emit) {
     const int k = line.slope(m);
     if (Negative ? k >= 0 : k <= 0) return false;
     if (!runsFirst && !steeper(k, line.slope(m - step))) return false;
-    return steeper(k, line.slope(m + step)) || !line.template flags<kAcross95>(m);
+    // The flag first: the slope after is taken only where it decides.
+    return !line.template flags<kAcross95>(m) || steeper(k, line.slope(m + step));
   };
   // Where a run whose step is before `from` ends: the first position from
   // `from` on whose pixel is alike its diagonal, or whose next pixel is, or
