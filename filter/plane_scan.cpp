@@ -438,19 +438,21 @@ int slopeAt(const Run& run, long long x, long long y) {
     return _mm_setr_epi32(static_cast<int>(lane[0]), static_cast<int>(lane[1]),
                           static_cast<int>(lane[2]), static_cast<int>(lane[3]));
   };
-  // Bytes 0 and 1 of each lane: the two blocks of a row pair. The second
-  // row pair's go to bytes 2 and 3, and one sum of absolute differences
-  // adds them all.
-  const __m128i low = _mm_set1_epi32(0xffff);
-  const __m128i r0 = row(0), r1 = row(1), r2 = row(2);
-  const __m128i rise =
-      _mm_or_si128(_mm_and_si128(absDiff16(_mm_srli_si128(r0, 1), r1), low),
-                   _mm_slli_epi32(_mm_and_si128(absDiff16(_mm_srli_si128(r1, 1), r2), low), 16));
-  const __m128i fall =
-      _mm_or_si128(_mm_and_si128(absDiff16(r0, _mm_srli_si128(r1, 1)), low),
-                   _mm_slli_epi32(_mm_and_si128(absDiff16(r1, _mm_srli_si128(r2, 1)), low), 16));
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i d = _mm_sub_epi64(_mm_sad_epu8(rise, zero), _mm_sad_epu8(fall, zero));
+  // Row words t, m, b hold bytes x - 1 .. x + 2 of each channel, byte k at
+  // bit 8k. The rising pairs are (t1, m0), (t2, m1), (m1, b0), (m2, b1) and
+  // the falling ones (t0, m1), (t1, m2), (m0, b1), (m1, b2): gathered into
+  // the words [t1 t2 m1 m2] against [m0 m1 b0 b1] and [t0 t1 m0 m1] against
+  // [m1 m2 b1 b2], one sum of absolute differences adds each side's twelve.
+  const __m128i low = _mm_set1_epi32(0xffff), high = _mm_set1_epi32(static_cast<int>(0xffff0000u));
+  const __m128i t = row(0), m = row(1), b = row(2);
+  const __m128i mShifted = _mm_srli_epi32(m, 8);
+  const __m128i riseA =
+      _mm_or_si128(_mm_and_si128(_mm_srli_epi32(t, 8), low), _mm_slli_epi32(mShifted, 16));
+  const __m128i riseB = _mm_or_si128(_mm_and_si128(m, low), _mm_slli_epi32(b, 16));
+  const __m128i fallA = _mm_or_si128(_mm_and_si128(t, low), _mm_slli_epi32(m, 16));
+  const __m128i fallB =
+      _mm_or_si128(_mm_and_si128(mShifted, low), _mm_and_si128(_mm_slli_epi32(b, 8), high));
+  const __m128i d = _mm_sub_epi64(_mm_sad_epu8(riseA, riseB), _mm_sad_epu8(fallA, fallB));
   return _mm_cvtsi128_si32(_mm_add_epi64(d, _mm_unpackhi_epi64(d, d)));
 #else
   int sum = 0;
