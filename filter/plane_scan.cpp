@@ -93,6 +93,19 @@ inline void blendRow(std::uint8_t* __restrict d, const std::uint8_t* __restrict 
   }
 }
 
+// 128 / (l + 1) for a half-run of l >= 0 pixels, without a division: the
+// kernels are called often, on short runs mostly.
+struct WeightSteps {
+  std::uint8_t of[128];
+  constexpr WeightSteps() : of() {
+    for (int l = 0; l < 128; ++l) of[l] = static_cast<std::uint8_t>(128 / (l + 1));
+  }
+};
+constexpr WeightSteps kWeightSteps;
+inline int weightStep(int l) {
+  return l < 128 ? kWeightSteps.of[l] : 0;
+}
+
 // One kernel call straight on planes: the bytes that
 // kernel_body::run leaves through the module's byte routines. src and dst
 // are distinct planes; every pixel the call reaches lies in them.
@@ -104,7 +117,7 @@ void planeKernel(const PlaneSet& src, const PlaneSet& dst, int strength, int run
   if (!kernel_body::blendSpan<Direction>(runStart, stepPos, runEnd, &blendStart, &blendEnd)) return;
   const unsigned sw = static_cast<unsigned>(strength);
   const int l1 = (stepPos - blendStart) * g.step, l2 = (blendEnd - stepPos) * g.step;
-  const int inc1 = 128 / (l1 + 1), inc2 = 128 / (l2 + 1);
+  const int inc1 = weightStep(l1), inc2 = weightStep(l2);
   // The first half-run: pixel blendStart + (k - 1) * step has weight k * inc1;
   // the second: pixel stepPos + k * step has weight 128 - k * inc2 (k from 1).
   // Each is handed over from its lowest pixel up.
