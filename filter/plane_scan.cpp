@@ -218,6 +218,13 @@ struct Layout {
 constexpr int kChunkShift = 6;
 constexpr int kChunk = 1 << kChunkShift;
 
+// Room for blockRow's count blocks: it writes whole groups of sixteen.
+constexpr int blockRowRoom(int count) {
+  return (count + 15) / 16 * 16;
+}
+// Room for the blocks of a chunk's slope measures.
+constexpr int kBlockRoom = blockRowRoom(kChunk + 3);
+
 std::size_t chunks(std::size_t positions) {
   return (positions + kChunk - 1) >> kChunkShift;
 }
@@ -483,7 +490,8 @@ int slopeAt(const Run& run, long long x, long long y) {
 }
 
 // The blocks whose top-left pixels are (x0 .. x0 + count - 1, y): the
-// differences of the rising pair minus those of the falling pair.
+// differences of the rising pair minus those of the falling pair. out has
+// room for blockRowRoom(count) values.
 template <int N, int First>
 void blockRow(const Run& run, long long x0, long long y, int count, std::int16_t* __restrict out) {
   const std::uint8_t *top[N], *bottom[N];
@@ -491,6 +499,30 @@ void blockRow(const Run& run, long long x0, long long y, int count, std::int16_t
     top[c] = run.at(First + c, x0, y);
     bottom[c] = run.at(First + c, x0, y + 1);
   }
+#if defined(__SSE2__)
+  // Sixteen blocks at a time in 16-bit lanes (a side's sum is at most
+  // 3 x 255). Past the last block the loads read on into the grid's next
+  // row, or past its last row into what follows it in the block; those
+  // values are not used.
+  const __m128i zero = _mm_setzero_si128();
+  for (int i = 0; i < count; i += 16) {
+    __m128i riseLow = zero, riseHigh = zero, fallLow = zero, fallHigh = zero;
+    for (int c = 0; c < N; ++c) {
+      auto load = [](const std::uint8_t* p) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      };
+      const __m128i t0 = load(top[c] + i), t1 = load(top[c] + i + 1);
+      const __m128i b0 = load(bottom[c] + i), b1 = load(bottom[c] + i + 1);
+      const __m128i rise = absDiff16(t1, b0), fall = absDiff16(t0, b1);
+      riseLow = _mm_add_epi16(riseLow, _mm_unpacklo_epi8(rise, zero));
+      riseHigh = _mm_add_epi16(riseHigh, _mm_unpackhi_epi8(rise, zero));
+      fallLow = _mm_add_epi16(fallLow, _mm_unpacklo_epi8(fall, zero));
+      fallHigh = _mm_add_epi16(fallHigh, _mm_unpackhi_epi8(fall, zero));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_sub_epi16(riseLow, fallLow));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_sub_epi16(riseHigh, fallHigh));
+  }
+#else
   for (int i = 0; i < count; ++i) {
     int rise = 0, fall = 0;
     for (int c = 0; c < N; ++c) {
@@ -499,24 +531,46 @@ void blockRow(const Run& run, long long x0, long long y, int count, std::int16_t
     }
     out[i] = static_cast<std::int16_t>(rise - fall);
   }
+#endif
 }
 
-// The slope measures at (x0 .. x0 + count - 1, y), count <= kChunk + 2, all
-// at once from two rows of blocks: what slopeAt gives at each, for the
-// chunks where the walk asks for most of them.
-template <int N, int First>
-void slopeSpan(const Run& run, long long x0, long long y, int count, std::int16_t* out) {
-  if (y < 1) {
-    std::fill(out, out + count, std::int16_t{0});
-    return;
-  }
-  std::int16_t above[kChunk + 3], here[kChunk + 3];
-  blockRow<N, First>(run, x0 - 1, y - 1, count + 1, above);
-  blockRow<N, First>(run, x0 - 1, y, count + 1, here);
+// The slope measures at x0 .. x0 + count - 1 from the blocks of the row above
+// and of their own row, both from x0 - 1 on.
+inline void addBlocks(const std::int16_t* up, const std::int16_t* here, long long x0, int count,
+                      std::int16_t* out) {
   for (int i = 0; i < count; ++i) {
-    out[i] = static_cast<std::int16_t>(above[i] + above[i + 1] + here[i] + here[i + 1]);
+    out[i] = static_cast<std::int16_t>(up[i] + up[i + 1] + here[i] + here[i + 1]);
   }
   for (long long x = x0; x < 1 && x < x0 + count; ++x) out[x - x0] = 0;
+}
+
+// The slope measures at (x0 .. x0 + count - 1, y) of the rows y0 .. y0 +
+// rows - 1, count <= kChunk + 2, row r at out + r * stride: what slopeAt
+// gives at each, for the chunks where the walk asks for most of them. A row
+// of blocks serves the measures of the row above it and of its own.
+template <int N, int First>
+void slopeRows(const Run& run, long long x0, long long y0, int rows, int count, std::int16_t* out,
+               std::ptrdiff_t stride) {
+  std::int16_t blocks[2][kBlockRoom];
+  int above = 0;
+  bool haveAbove = false;
+  for (int r = 0; r < rows; ++r, out += stride) {
+    const long long y = y0 + r;
+    if (y < 1) {
+      std::fill(out, out + count, std::int16_t{0});
+      continue;
+    }
+    if (!haveAbove) blockRow<N, First>(run, x0 - 1, y - 1, count + 1, blocks[above]);
+    blockRow<N, First>(run, x0 - 1, y, count + 1, blocks[above ^ 1]);
+    addBlocks(blocks[above], blocks[above ^ 1], x0, count, out);
+    above ^= 1;
+    haveAbove = true;
+  }
+}
+
+template <int N, int First>
+void slopeSpan(const Run& run, long long x0, long long y, int count, std::int16_t* out) {
+  slopeRows<N, First>(run, x0, y, 1, count, out, 0);
 }
 
 // A chunk with at least this many edges in kChunk positions has its slope
@@ -953,10 +1007,8 @@ class StripView {
     int edges = 0;
     for (int m = m0; m < m1; ++m) edges += countBits(edges_[m]);
     if (edges >= kDenseEdges * w_) {
-      for (int m = m0 - 1; m <= m1; ++m) {
-        slopeSpan<N, First>(run_, x0_, y0 + m, w_,
-                            slopes_ + static_cast<std::ptrdiff_t>(m) * kStrip);
-      }
+      slopeRows<N, First>(run_, x0_, y0 + m0 - 1, m1 - m0 + 2, w_,
+                          slopes_ + static_cast<std::ptrdiff_t>(m0 - 1) * kStrip, kStrip);
     } else {
       std::fill(slopes_ + static_cast<std::ptrdiff_t>(m0 - 1) * kStrip,
                 slopes_ + static_cast<std::ptrdiff_t>(m1 + 1) * kStrip, kNoSlope);
