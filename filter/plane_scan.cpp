@@ -43,7 +43,8 @@ constexpr std::uint8_t kCurDiag = 4;    // current differs from diagonal
 constexpr std::uint8_t kNextDiag = 8;   // next differs from diagonal
 constexpr std::uint8_t kAcross95 = 16;  // across differs from next by more than 95
 
-// Columns scanned together.
+// Columns scanned together: a bit each of a word, and a word each of a
+// chunk's transposed edge tests.
 constexpr int kStrip = 64;
 // Words a row of a strip's other tests: current against next, current
 // against diagonal, next against diagonal, across against next by more than 95.
@@ -224,6 +225,8 @@ constexpr int blockRowRoom(int count) {
 }
 // Room for the blocks of a chunk's slope measures.
 constexpr int kBlockRoom = blockRowRoom(kChunk + 3);
+
+static_assert(kStrip == kChunk, "a strip's edge tests are transposed a chunk of rows at a time");
 
 std::size_t chunks(std::size_t positions) {
   return (positions + kChunk - 1) >> kChunkShift;
