@@ -54,9 +54,17 @@ constexpr int kStripFlagWords = 4;
 
 // blend(blend(towards, own, w), own, s) for w in 0 .. 128 and s in 0 .. 256,
 // where neither blend clamps.
+// A blend with one multiply, for w in 0 .. 256: (t w + o (256 - w) + 128) >> 8
+// is o + floor(((t - o) w + 128) / 256), and (t - o) w + 128 + 256 x 256 is
+// never negative, so that floor is a plain shift of it, less 256.
+inline int mixOne(int towards, int own, int w) {
+  return own - 256 +
+         static_cast<int>(static_cast<unsigned>((towards - own) * w + 128 + 256 * 256) >> 8);
+}
 inline std::uint8_t mixByte(unsigned towards, unsigned own, unsigned w, unsigned s) {
-  const unsigned a = (towards * w + own * (256 - w) + 128) >> 8;
-  return static_cast<std::uint8_t>((a * s + own * (256 - s) + 128) >> 8);
+  const int o = static_cast<int>(own);
+  const int a = mixOne(static_cast<int>(towards), o, static_cast<int>(w));
+  return static_cast<std::uint8_t>(mixOne(a, o, static_cast<int>(s)));
 }
 
 // Blends count bytes of a row, the i-th d[i] toward s[i] with weight
@@ -154,7 +162,7 @@ void planeKernel(const PlaneSet& src, const PlaneSet& dst, int strength, int run
   // A half-run: long ones along a row channel by channel (the loop
   // vectorises), the others a pixel at a time with its channels together.
   auto halfRun = [&](std::ptrdiff_t dAt, std::ptrdiff_t sAt, int count, int w0, int dw) {
-    if (g.alongRow && count >= 16) {
+    if (g.alongRow && count >= 8) {
       for (int c = 0; c < channels; ++c) blendRow(d[c] + dAt, s[c] + sAt, count, w0, dw, sw);
       return;
     }
