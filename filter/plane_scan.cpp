@@ -67,11 +67,40 @@ inline std::uint8_t mixByte(unsigned towards, unsigned own, unsigned w, unsigned
   return static_cast<std::uint8_t>(mixOne(a, o, static_cast<int>(s)));
 }
 
-// Blends count bytes of a row, the i-th d[i] toward s[i] with weight
-// w0 + i * dw. Every byte depends on its own pixels alone, so a run along a
-// row goes up in memory whatever its direction.
-inline void blendRow(std::uint8_t* __restrict d, const std::uint8_t* __restrict s, int count,
-                     int w0, int dw, unsigned strength) {
+#if defined(__SSE2__)
+// Eight bytes from p, p + step, ... as 16-bit lanes.
+inline __m128i gatherBytes(const std::uint8_t* p, std::ptrdiff_t step) {
+  __m128i v = _mm_cvtsi32_si128(p[0]);
+  v = _mm_insert_epi16(v, p[step], 1);
+  v = _mm_insert_epi16(v, p[2 * step], 2);
+  v = _mm_insert_epi16(v, p[3 * step], 3);
+  v = _mm_insert_epi16(v, p[4 * step], 4);
+  v = _mm_insert_epi16(v, p[5 * step], 5);
+  v = _mm_insert_epi16(v, p[6 * step], 6);
+  return _mm_insert_epi16(v, p[7 * step], 7);
+}
+// The low bytes of eight 16-bit lanes to p, p + step, ...
+inline void scatterBytes(std::uint8_t* p, std::ptrdiff_t step, __m128i v) {
+  p[0] = static_cast<std::uint8_t>(_mm_extract_epi16(v, 0));
+  p[step] = static_cast<std::uint8_t>(_mm_extract_epi16(v, 1));
+  p[2 * step] = static_cast<std::uint8_t>(_mm_extract_epi16(v, 2));
+  p[3 * step] = static_cast<std::uint8_t>(_mm_extract_epi16(v, 3));
+  p[4 * step] = static_cast<std::uint8_t>(_mm_extract_epi16(v, 4));
+  p[5 * step] = static_cast<std::uint8_t>(_mm_extract_epi16(v, 5));
+  p[6 * step] = static_cast<std::uint8_t>(_mm_extract_epi16(v, 6));
+  p[7 * step] = static_cast<std::uint8_t>(_mm_extract_epi16(v, 7));
+}
+#endif
+
+// Blends count bytes of a line of one plane, the i-th d[i x dStep] toward
+// s[i x sStep] with weight w0 + i x dw. Every byte depends on its own pixels
+// alone, so a run goes up in memory whatever its direction. Along a row
+// (Along, both steps 1) the bytes are read eight at a time; down a column
+// they are gathered eight at a time.
+template <bool Along>
+inline void blendLine(std::uint8_t* __restrict d, std::ptrdiff_t dStep,
+                      const std::uint8_t* __restrict s, std::ptrdiff_t sStep, int count, int w0,
+                      int dw, unsigned strength) {
   int i = 0;
 #if defined(__SSE2__)
   // Eight bytes at a time in 16-bit lanes. Nothing overflows them: with w in
@@ -85,20 +114,29 @@ inline void blendRow(std::uint8_t* __restrict d, const std::uint8_t* __restrict 
                                             _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7)));
   const __m128i wStep = _mm_set1_epi16(static_cast<short>(8 * dw));
   for (; i + 8 <= count; i += 8, w = _mm_add_epi16(w, wStep)) {
+    std::uint8_t* dAt = d + i * dStep;
+    const std::uint8_t* sAt = s + i * sStep;
     const __m128i own =
-        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(d + i)), zero);
+        Along ? _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dAt)), zero)
+              : gatherBytes(dAt, dStep);
     const __m128i towards =
-        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i)), zero);
+        Along ? _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(sAt)), zero)
+              : gatherBytes(sAt, sStep);
     __m128i a =
         _mm_add_epi16(_mm_mullo_epi16(towards, w), _mm_mullo_epi16(own, _mm_sub_epi16(k256, w)));
     a = _mm_srli_epi16(_mm_add_epi16(a, k128), 8);
     __m128i r = _mm_add_epi16(_mm_mullo_epi16(a, sv), _mm_mullo_epi16(own, sOwn));
     r = _mm_srli_epi16(_mm_add_epi16(r, k128), 8);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(r, r));
+    if (Along) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(dAt), _mm_packus_epi16(r, r));
+    } else {
+      scatterBytes(dAt, dStep, r);
+    }
   }
 #endif
   for (; i < count; ++i) {
-    d[i] = mixByte(s[i], d[i], static_cast<unsigned>(w0 + i * dw), strength);
+    std::uint8_t& own = d[i * dStep];
+    own = mixByte(s[i * sStep], own, static_cast<unsigned>(w0 + i * dw), strength);
   }
 }
 
@@ -159,11 +197,13 @@ void planeKernel(const PlaneSet& src, const PlaneSet& dst, int strength, int run
     d[c] = dst.plane[first + c];
     s[c] = src.plane[first + c];
   }
-  // A half-run: long ones along a row channel by channel (the loop
-  // vectorises), the others a pixel at a time with its channels together.
+  // A half-run: long ones channel by channel eight pixels at a time, the
+  // others a pixel at a time with its channels together.
   auto halfRun = [&](std::ptrdiff_t dAt, std::ptrdiff_t sAt, int count, int w0, int dw) {
-    if (g.alongRow && count >= 8) {
-      for (int c = 0; c < channels; ++c) blendRow(d[c] + dAt, s[c] + sAt, count, w0, dw, sw);
+    if (count >= (g.alongRow ? 8 : 16)) {
+      for (int c = 0; c < channels; ++c) {
+        blendLine<g.alongRow>(d[c] + dAt, dAlong, s[c] + sAt, sAlong, count, w0, dw, sw);
+      }
       return;
     }
     for (int i = 0; i < count; ++i, dAt += dAlong, sAt += sAlong, w0 += dw) {
