@@ -65,7 +65,8 @@ CLI::App* addFilterCommand(CLI::App& app, FilterOptions& o) {
   command->add_option("--chunk", o.chunk,
                       "Only the K-th of N equal slices of the frames, K/N (for render farms)");
   command->add_option("-j,--jobs", o.jobs,
-                      "Worker processes for a sequence (default: the number of cores)");
+                      "Workers for a sequence, this process among them (default: the number of "
+                      "cores)");
   command
       ->add_option("--write-attribute", o.writeAttributes,
                    "NAME=VALUE for the image writer, e.g. png:compressionLevel=6 (default 2), "
