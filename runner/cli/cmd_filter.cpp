@@ -263,7 +263,7 @@ int runFilter(const FilterOptions& o) {
 
   std::vector<int> allFrames{0};
   if (in.isSequence()) {
-    allFrames = o.frames.empty() ? in.framesOnDisk() : parseFrameRange(o.frames);
+    allFrames = namedFrames(in, o.frames);
     if (allFrames.empty()) throw HostError(o.input, "no files match the frame pattern");
   }
   std::vector<int> frames = allFrames;
@@ -295,9 +295,8 @@ int runFilter(const FilterOptions& o) {
     return 0;
   }
 
-  int cores = usableCores();
-  int jobs = o.jobs > 0 ? o.jobs : cores;
-  jobs = std::min<int>(jobs, static_cast<int>(frames.size()));
+  const int cores = usableCores();
+  const int jobs = workerCount(o.jobs, frames.size());
   WorkerSetup setup = [&, jobs, cores]() -> FrameWork {
     // The workers share the cores: the image library's threads keep to the
     // share of one, so that workers x threads is no more than the cores.

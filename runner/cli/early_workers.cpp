@@ -5,7 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -23,7 +22,7 @@ std::size_t sequenceFrames(const FilterOptions& o) {
     if (o.input.empty() || o.output.empty() || o.workerFd >= 0) return 0;
     FramePattern in(o.input);
     if (!in.isSequence()) return 0;
-    std::vector<int> frames = o.frames.empty() ? in.framesOnDisk() : parseFrameRange(o.frames);
+    std::vector<int> frames = namedFrames(in, o.frames);
     if (!o.chunk.empty()) frames = sliceOf(frames, parseChunk(o.chunk));
     return frames.size();
   } catch (const std::exception&) {
@@ -61,10 +60,7 @@ int serveEarly(const FilterOptions& o, int go, int report, int queue) {
 }  // namespace
 
 EarlyStart::EarlyStart(const FilterOptions& o) {
-  const std::size_t frames = sequenceFrames(o);
-  if (frames < 2) return;
-  const int jobs = o.jobs > 0 ? o.jobs : usableCores();
-  const int others = static_cast<int>(std::min<std::size_t>(jobs, frames)) - 1;
+  const int others = workerCount(o.jobs, sequenceFrames(o)) - 1;
   if (others < 1) return;
   workers_.queueFd = makeQueueFd();
   if (workers_.queueFd < 0) return;

@@ -190,6 +190,11 @@ int usableCores() {
   return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
+int workerCount(int requested, std::size_t frames) {
+  const int wanted = requested > 0 ? requested : usableCores();
+  return static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(wanted), frames));
+}
+
 int serveFrames(int fd, int queueFd, const WorkerSetup& setup) {
   installInterruptHandlers(true);
   FrameQueue queue;

@@ -52,6 +52,10 @@ using WorkerCommand = std::function<std::vector<std::string>(int fd, int queueFd
 // batch system's cpuset leaves it), at least 1.
 int usableCores();
 
+// The workers of a run of frames: requested, or the usable cores when that
+// is 0, and no more than one a frame.
+int workerCount(int requested, std::size_t frames);
+
 // The descriptors on which a worker process reports and finds its queue.
 constexpr int kWorkerFd = 3;
 constexpr int kQueueFd = 4;

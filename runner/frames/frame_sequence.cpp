@@ -60,6 +60,10 @@ std::string FramePattern::fileFor(int frame) const {
   return prefix_ + number + suffix_;
 }
 
+std::vector<int> namedFrames(const FramePattern& pattern, const std::string& range) {
+  return range.empty() ? pattern.framesOnDisk() : parseFrameRange(range);
+}
+
 std::vector<int> FramePattern::framesOnDisk() const {
   std::vector<int> frames;
   if (!sequence_) return frames;

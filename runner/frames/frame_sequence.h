@@ -32,6 +32,10 @@ class FramePattern {
 // frames are not negative. Throws HostError naming the option on any other text.
 std::vector<int> parseFrameRange(const std::string& text);
 
+// The frames a sequence run names: those of range (parseFrameRange), or the
+// files present when range is empty.
+std::vector<int> namedFrames(const FramePattern& pattern, const std::string& range);
+
 // "K/N" with 1 <= K <= N. Throws HostError naming the option otherwise.
 struct Chunk {
   int index = 1;  // K, from 1
