@@ -36,13 +36,6 @@ namespace {
 using kernel_body::AlphaChannel;
 using kernel_body::ColourChannel;
 
-// Flag bits of one position.
-constexpr std::uint8_t kEdge = 1;       // current differs from across
-constexpr std::uint8_t kCurNext = 2;    // current differs from next
-constexpr std::uint8_t kCurDiag = 4;    // current differs from diagonal
-constexpr std::uint8_t kNextDiag = 8;   // next differs from diagonal
-constexpr std::uint8_t kAcross95 = 16;  // across differs from next by more than 95
-
 // Columns scanned together: a bit each of a word, and a word each of a
 // chunk's transposed edge tests.
 constexpr int kStrip = 64;
@@ -256,8 +249,9 @@ struct Layout {
   std::size_t grid[3];   // planes R, G, B, or A in the first
   std::size_t mapWords;  // words of a row of an edge map
   std::size_t map[6];    // the edge maps (kRowMap ...)
-  std::size_t rowSlopes, rowDone;
-  std::size_t stripEdges, stripFlags, stripSlopes, stripColumnEdges, stripDone, stripFlagsDone;
+  std::size_t rowSlopes, rowDone, rowS1, rowS2;
+  std::size_t stripEdges, stripFlags, stripSlopes, stripS1, stripS2;
+  std::size_t stripSteps, stripStarts, stripStops, stripDone, stripFlagsDone, stripStopsDone;
   std::size_t total;
 };
 
@@ -309,20 +303,27 @@ bool layoutFor(const Area& a, int mode, Layout* out) {
   const int planes = (mode & 1) ? 3 : 1;
   for (int c = 0; c < 3; ++c) l.grid[c] = c < planes ? s.add(l.gridW * l.gridH, 1) : 0;
   const std::size_t nx = static_cast<std::size_t>(l.nx), ny = static_cast<std::size_t>(l.ny);
-  const std::size_t rowChunks = chunks(nx), columnChunks = chunks(ny);
+  const std::size_t columnChunks = chunks(ny);
   // Map rows are yFirst - 1 .. yLast + 1, map bits xFirst - 1 .. xLast + 1,
   // with a word more a row for reading 64 bits from any bit of it.
   l.mapWords = (nx + 2 + 63) / 64 + 1;
   if (l.mapWords > static_cast<std::size_t>(-1) / 16 / (ny + 2)) return false;
   for (int k = 0; k < kMaps; ++k) l.map[k] = s.add((ny + 2) * l.mapWords, sizeof(std::uint64_t));
   l.rowSlopes = s.add(nx + 2, sizeof(std::int16_t));
-  l.rowDone = s.add(rowChunks, 1);
+  l.rowDone = s.add(l.mapWords, 1);
+  l.rowS1 = s.add(l.mapWords, sizeof(std::uint64_t));
+  l.rowS2 = s.add(l.mapWords, sizeof(std::uint64_t));
   l.stripEdges = s.add(ny, sizeof(std::uint64_t));
   l.stripFlags = s.add(ny, kStripFlagWords * sizeof(std::uint64_t));
   l.stripSlopes = s.add(ny + 2, kStrip * sizeof(std::int16_t));
-  l.stripColumnEdges = s.add(columnChunks * kStrip, sizeof(std::uint64_t));
+  l.stripS1 = s.add(ny, sizeof(std::uint64_t));
+  l.stripS2 = s.add(ny, sizeof(std::uint64_t));
+  l.stripSteps = s.add(columnChunks * kStrip, sizeof(std::uint64_t));
+  l.stripStarts = s.add(columnChunks * kStrip, sizeof(std::uint64_t));
+  l.stripStops = s.add(columnChunks * kStrip, sizeof(std::uint64_t));
   l.stripDone = s.add(columnChunks, 1);
   l.stripFlagsDone = s.add(columnChunks, 1);
+  l.stripStopsDone = s.add(columnChunks, 1);
   l.total = s.total;
   return s.fits;
 }
@@ -624,10 +625,6 @@ void slopeSpan(const Run& run, long long x0, long long y, int count, std::int16_
   slopeRows<N, First>(run, x0, y, 1, count, out, 0);
 }
 
-// A chunk with at least this many edges in kChunk positions has its slope
-// measures taken all at once.
-constexpr int kDenseEdges = kChunk / 4;
-
 // A slope measure not yet taken.
 constexpr std::int16_t kNoSlope = INT16_MIN;
 
@@ -707,78 +704,118 @@ inline bool bitAt(const std::uint64_t* row, std::size_t b) {
   return ((row[b >> 6] >> (b & 63)) & 1) != 0;
 }
 
-// ---- One line --------------------------------------------------------------------
+// ---- Steps by words ----------------------------------------------------------------
+//
+// The walk of a line is a machine of two states: between runs or in a run.
+// Between runs, a position with an edge opens a run there and is its step at
+// once if the step test passes with the slope before it taken as 0 (s1); in
+// a run, a position with no edge drops the run, and one that passes the step
+// test (s2) is its step. After a step or a dropped run the walk is between
+// runs again; the line's last position closes a run open there. Every test
+// depends on the source alone, so s1 and s2 are bits of the positions, s2
+// implies s1, and whether the walk comes to position m + 1 between runs is
+// a carry:
+//   out(m + 1) = a(m) | (out(m) & b(m)),  a = !edge | s2,  b = !edge | s1.
+// Along a row that is the carry of an addition, a word of positions at a
+// time; down the columns of a strip it is a word of columns, a row at a time.
+// The kernel calls then come from the bits of the steps alone.
 
-// Walks a line in the direction step (+1 or -1) and calls emit(runStart,
-// stepPos, runEnd) with positions m (0 .. n - 1, from the line's lowest
-// coordinate) for every step the table scan smooths. The view gives
-//   n                 the number of positions
-//   edge(m)           the edge test at m, kEdge or 0
-//   nextEdge(m, step) the first position from m on with an edge, or -1
-//   flags<Tests>(m)   the tests of the mask Tests at m (the others 0)
-//   slope(m)          the slope measure at m, also at -1 and n
-template <bool Negative, class View, class Emit>
-void walkLine(View& line, int step, Emit&& emit) {
-  const int first = step > 0 ? 0 : line.n - 1, last = step > 0 ? line.n - 1 : 0;
-  auto steeper = [](int k, int other) { return Negative ? k <= other : k >= other; };
-  // The step test at m; at a run's first position the slope before is 0,
-  // which any slope of the right sign passes.
-  auto isStep = [&](int m, bool runsFirst) {
-    if (!line.template flags<kCurNext>(m)) return false;
-    const int k = line.slope(m);
-    if (Negative ? k >= 0 : k <= 0) return false;
-    if (!runsFirst && !steeper(k, line.slope(m - step))) return false;
-    // The flag first: the slope after is taken only where it decides.
-    return !line.template flags<kAcross95>(m) || steeper(k, line.slope(m + step));
+// The step tests of 64 positions from their slope measures k[i], the
+// measures of the positions before them along the walk (before[i]) and after
+// them (after[i]). cand holds the positions with an edge whose pixel differs
+// from the next; across95 those whose across pixel differs from the next by
+// more than 95.
+#if defined(__SSE2__)
+// Bit i: whether a[i] > b[i], for 64 values.
+inline std::uint64_t greaterBits(const std::int16_t* a, const std::int16_t* b) {
+  auto load = [](const std::int16_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   };
-  // Where a run whose step is before `from` ends: the first position from
-  // `from` on whose pixel is alike its diagonal, or whose next pixel is, or
-  // the last. Steps only move on along a line, so a search that started
-  // before `from` and ended at or after it has found the answer already.
+  std::uint64_t bits = 0;
+  for (int i = 0; i < 64; i += 16) {
+    const __m128i low = _mm_cmpgt_epi16(load(a + i), load(b + i));
+    const __m128i high = _mm_cmpgt_epi16(load(a + i + 8), load(b + i + 8));
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+    bits |= static_cast<std::uint64_t>(mask) << i;
+  }
+  return bits;
+}
+#else
+inline std::uint64_t greaterBits(const std::int16_t* a, const std::int16_t* b) {
+  std::uint64_t bits = 0;
+  for (int i = 0; i < 64; ++i) bits |= static_cast<std::uint64_t>(a[i] > b[i]) << i;
+  return bits;
+}
+#endif
+
+alignas(16) constexpr std::int16_t kZeroSlopes[64] = {};
+
+template <bool Negative>
+void stepBits(const std::int16_t* k, const std::int16_t* before, const std::int16_t* after,
+              std::uint64_t cand, std::uint64_t across95, std::uint64_t* s1, std::uint64_t* s2) {
+  // k is steeper than o where Negative ? k <= o : k >= o.
+  auto notSteeper = [&](const std::int16_t* o) {
+    return Negative ? greaterBits(k, o) : greaterBits(o, k);
+  };
+  const std::uint64_t sign = Negative ? greaterBits(kZeroSlopes, k) : greaterBits(k, kZeroSlopes);
+  *s1 = cand & sign & (~across95 | ~notSteeper(after));
+  *s2 = *s1 & ~notSteeper(before);
+}
+
+// The same for one position, with the measures taken as they are asked for:
+// the one after only where the across test decides.
+template <bool Negative, class Before, class After>
+void stepBit(int k, bool across95, Before&& before, After&& after, std::uint64_t bit,
+             std::uint64_t* s1, std::uint64_t* s2) {
+  auto steeper = [](int a, int o) { return Negative ? a <= o : a >= o; };
+  if (Negative ? k >= 0 : k <= 0) return;
+  if (across95 && !steeper(k, after())) return;
+  *s1 |= bit;
+  if (steeper(k, before())) *s2 |= bit;
+}
+
+// The states of a word of positions walked up (bit 0 first): bit i of the
+// result is whether the walk comes to position i between runs, *out on
+// entry is whether it comes to bit 0 so and on return whether it leaves the
+// word so.
+inline std::uint64_t betweenRunsUp(std::uint64_t a, std::uint64_t b, bool* out) {
+  const std::uint64_t sum1 = a + b;
+  const std::uint64_t sum = sum1 + (*out ? 1 : 0);
+  *out = sum1 < a || sum < sum1;
+  return sum ^ a ^ b;
+}
+// The same for a word walked down (bit 63 first).
+inline std::uint64_t betweenRunsDown(std::uint64_t a, std::uint64_t b, bool* out) {
+  // Each bit's carry over the bits above it, by doubling spans.
+  std::uint64_t g = a, p = b;
+  for (unsigned s = 1; s < 64; s <<= 1) {
+    g |= p & (g >> s);
+    p &= (p >> s) | ~(~std::uint64_t{0} >> s);
+  }
+  const std::uint64_t o = g | (*out ? p : 0);
+  const std::uint64_t states = (o >> 1) | (static_cast<std::uint64_t>(*out) << 63);
+  *out = (o & 1) != 0;
+  return states;
+}
+
+// Where a run beyond its step ends: the first position from `from` on whose
+// stop bit is set (its pixel is alike its diagonal, or its next pixel is; the
+// line's last position has it too). Steps only move on along a line, so a
+// search that started before `from` and ended at or after it has found the
+// answer already.
+struct EndSearch {
   bool searched = false;
   int searchedFrom = 0, searchedEnd = 0;
-  auto endFrom = [&](int from) {
+  template <class Find>
+  int from(int from, int step, Find&& find) {
     if (!searched || (from - searchedFrom) * step < 0 || (searchedEnd - from) * step < 0) {
-      int q = from;
-      while (line.template flags<kCurDiag | kNextDiag>(q) == (kCurDiag | kNextDiag) && q != last)
-        q += step;
       searched = true;
       searchedFrom = from;
-      searchedEnd = q;
+      searchedEnd = find(from);
     }
     return searchedEnd;
-  };
-
-  int m = first;
-  for (;;) {
-    m = line.nextEdge(m, step);
-    if (m < 0) return;
-    const int runStart = m;
-    bool dropped = false;
-    if (!isStep(m, true) && m != last) {
-      for (;;) {
-        m += step;
-        if (!line.edge(m)) {
-          dropped = true;
-          break;
-        }
-        if (isStep(m, false) || m == last) break;
-      }
-    }
-    if (dropped) {
-      if (m == last) return;
-      m += step;
-      continue;
-    }
-    const int stepPos = m;
-    const int runEnd = (!line.template flags<kNextDiag>(stepPos) || stepPos == last)
-                           ? stepPos
-                           : endFrom(stepPos + step);
-    emit(runStart, stepPos, runEnd);
-    if (stepPos == last) return;
-    m = stepPos + step;
   }
-}
+};
 
 // ---- Passes ----------------------------------------------------------------------
 
@@ -791,13 +828,27 @@ void callKernel(const Run& run, int runStart, int stepPos, int runEnd, int line)
   planeKernel<Direction, Channel>(run.src, run.dst, run.strength, runStart, stepPos, runEnd, line);
 }
 
+// What is known of the slope measures of a word of a row, or of a chunk of
+// rows of a strip.
+enum SlopeState : std::uint8_t {
+  kNotYet = 0,
+  kSparse,  // taken one at a time when first asked for
+  kDense,   // all taken at once, and the step bits with them
+};
+
+// A word, or a chunk of a strip, with at least this many positions to test
+// in 64 has its slope measures taken all at once.
+constexpr int kDenseSteps = 12;
+
 // Row y of a pass of directions 1 and 2. The four pixels of position m are
 // current (x, y), across (x, y + 1), next (x + step, y) and diagonal
-// (x + step, y - 1), x = xFirst + m: bit m + 1 of the maps' rows.
+// (x + step, y - 1), x = xFirst + m: bit m + 1 of the maps' rows. Word k of
+// the row's bits holds positions 64k - 1 .. 64k + 62.
 template <int Direction, int N, int First>
 class RowView {
  public:
   static constexpr int kStep = Direction == 1 ? 1 : -1;
+  static constexpr bool kNegative = Direction == 1;
   int n;
 
   RowView(const Run& run, int y) : run_(run), y_(y) {
@@ -816,7 +867,9 @@ class RowView {
     nextDiag_ = row(kBelowMap, -1);
     across95_ = row(Direction == 1 ? kRise95Map : kFall95Map, 0);
     slopes_ = reinterpret_cast<std::int16_t*>(run.block + l.rowSlopes) + 1;
-    done_ = run.block + l.rowDone;
+    state_ = run.block + l.rowDone;
+    s1_ = reinterpret_cast<std::uint64_t*>(run.block + l.rowS1);
+    s2_ = reinterpret_cast<std::uint64_t*>(run.block + l.rowS2);
   }
 
   // False when the row has no edge.
@@ -824,73 +877,148 @@ class RowView {
     std::uint64_t any = 0;
     for (std::size_t k = 0; k < words_; ++k) any |= edges_[k];
     if (!any) return false;
-    std::memset(done_, 0, chunks(static_cast<std::size_t>(n)));
+    std::memset(state_, kNotYet, words_);
     return true;
   }
 
-  std::uint8_t edge(int m) const { return bitAt(edges_, bit(m)) ? kEdge : 0; }
-
-  int nextEdge(int m, int step) const {
-    const std::size_t b = bit(m);
-    std::size_t k = b >> 6;
-    if (step > 0) {
-      std::uint64_t w = edges_[k] & (~std::uint64_t{0} << (b & 63));
-      while (!w) {
-        if (++k == words_) return -1;
-        w = edges_[k];
+  // Calls emit(runStart, stepPos, runEnd) for every step the table scan
+  // smooths on the row, in its order.
+  template <class Emit>
+  void walk(Emit&& emit) {
+    const std::size_t lastWord = static_cast<std::size_t>(n) >> 6;
+    for (std::size_t k = 0; k <= lastWord; ++k) {
+      if (!edgeWord(k)) continue;
+      if (state_[k] == kNotYet) fill(k);
+      if (state_[k] == kSparse) sparseSteps(k);
+    }
+    // The walk's last position: n - 1 (bit n) walking up, 0 (bit 1) down.
+    const int last = Direction == 1 ? n - 1 : 0;
+    const std::size_t lastBit = bit(last);
+    bool out = true;
+    int start = 0;
+    EndSearch ends;
+    for (std::size_t i = 0; i <= lastWord; ++i) {
+      const std::size_t k = Direction == 1 ? i : lastWord - i;
+      const std::uint64_t e = edgeWord(k);
+      if (!e) {
+        out = true;
+        continue;
       }
-      const int found = static_cast<int>(k * 64 + lowestBit(w)) - 1;
-      return found < n ? found : -1;
+      const std::uint64_t s1 = s1_[k], s2 = s2_[k], a = ~e | s2, b = ~e | s1;
+      const std::uint64_t between =
+          Direction == 1 ? betweenRunsUp(a, b, &out) : betweenRunsDown(a, b, &out);
+      std::uint64_t steps = e & (s2 | (between & s1));
+      if (k == lastBit >> 6) steps |= e & (std::uint64_t{1} << (lastBit & 63));
+      const std::uint64_t starts = between & e;
+      while (steps) {
+        const int at = Direction == 1 ? lowestBit(steps) : highestBit(steps);
+        steps ^= std::uint64_t{1} << at;
+        const std::uint64_t before = Direction == 1 ? starts & (~std::uint64_t{0} >> (63 - at))
+                                                    : starts & (~std::uint64_t{0} << at);
+        const int runStart =
+            before ? position(k, Direction == 1 ? highestBit(before) : lowestBit(before)) : start;
+        const int stepPos = position(k, at);
+        int runEnd = stepPos;
+        if (stepPos != last && bitAt(nextDiag_, bit(stepPos) + kStep)) {
+          runEnd = ends.from(stepPos + kStep, kStep, [&](int from) { return endFrom(from); });
+        }
+        emit(runStart, stepPos, runEnd);
+      }
+      if (starts) start = position(k, Direction == 1 ? highestBit(starts) : lowestBit(starts));
     }
-    std::uint64_t w = edges_[k] & (~std::uint64_t{0} >> (63 - (b & 63)));
-    while (!w) {
-      if (k == 0) return -1;
-      w = edges_[--k];
-    }
-    // Bit 0 (column xFirst - 1) gives -1, no position.
-    return static_cast<int>(k * 64 + highestBit(w)) - 1;
-  }
-
-  template <std::uint8_t Tests>
-  std::uint8_t flags(int m) const {
-    // The next and diagonal pixels are a column before for direction 2.
-    const std::size_t b = bit(m), own = Direction == 1 ? b : b - 1;
-    std::uint8_t f = 0;
-    if ((Tests & kCurNext) && bitAt(curNext_, own)) f |= kCurNext;
-    if ((Tests & kCurDiag) && bitAt(curDiag_, own)) f |= kCurDiag;
-    if ((Tests & kNextDiag) && bitAt(nextDiag_, b + kStep)) f |= kNextDiag;
-    if ((Tests & kAcross95) && bitAt(across95_, own)) f |= kAcross95;
-    return f;
-  }
-  // Taken when first asked for: few positions of a chunk ever are.
-  int slope(int m) {
-    need(m < 0 ? 0 : m >= n ? n - 1 : m);
-    std::int16_t& k = slopes_[m];
-    if (k == kNoSlope) {
-      k = static_cast<std::int16_t>(
-          slopeAt<N, First>(run_, static_cast<long long>(run_.area->xFirst) + m, y_));
-    }
-    return k;
   }
 
  private:
   static std::size_t bit(int m) { return static_cast<std::size_t>(m) + 1; }
-  void need(int m) {
-    const int k = m >> kChunkShift;
-    if (!done_[k]) fill(k);
+  static int position(std::size_t k, int at) { return static_cast<int>(k * 64) + at - 1; }
+  // Word k of a map row with bit i holding the row's bit 64k + i + d.
+  static std::uint64_t shifted(const std::uint64_t* row, std::size_t k, int d) {
+    if (d == 0) return row[k];
+    if (d > 0) return (row[k] >> 1) | (row[k + 1] << 63);
+    return (row[k] << 1) | (k ? row[k - 1] >> 63 : 0);
   }
-  // The slope measures of chunk k, and those of the positions on either
-  // side: all taken where the chunk has many edges, else marked not taken.
-  void fill(int k) {
-    done_[k] = 1;
-    const int m0 = k << kChunkShift, count = std::min(kChunk, n - m0);
-    const long long x0 = static_cast<long long>(run_.area->xFirst) + m0;
-    const int edges = countBits(bitsFrom(edges_, bit(m0), count));
-    if (edges >= kDenseEdges) {
-      slopeSpan<N, First>(run_, x0 - 1, y_, count + 2, slopes_ + m0 - 1);
-    } else {
-      std::fill(slopes_ + m0 - 1, slopes_ + m0 + count + 1, kNoSlope);
+  // The next and diagonal pixels are a column before for direction 2.
+  static constexpr int kOwn = Direction == 1 ? 0 : -1;
+  // The positions of word k with an edge.
+  std::uint64_t edgeWord(std::size_t k) const {
+    const std::size_t lastWord = static_cast<std::size_t>(n) >> 6;
+    if (k > lastWord) return 0;
+    std::uint64_t w = edges_[k];
+    if (k == 0) w &= ~std::uint64_t{1};
+    if (k == lastWord) w &= ~std::uint64_t{0} >> (63 - (n & 63));
+    return w;
+  }
+  // The positions of word k to test for a step.
+  std::uint64_t candidates(std::size_t k) const {
+    const std::uint64_t e = edgeWord(k);
+    return e ? e & shifted(curNext_, k, kOwn) : 0;
+  }
+  // The first position from `from` on, along the walk, whose stop bit is set.
+  int endFrom(int from) const {
+    const std::size_t lastBit = bit(Direction == 1 ? n - 1 : 0);
+    auto stops = [&](std::size_t k) {
+      std::uint64_t w = ~(shifted(curDiag_, k, kOwn) & shifted(nextDiag_, k, kStep));
+      if (k == lastBit >> 6) w |= std::uint64_t{1} << (lastBit & 63);
+      return w;
+    };
+    const std::size_t b = bit(from);
+    std::size_t k = b >> 6;
+    if (Direction == 1) {
+      std::uint64_t w = stops(k) & (~std::uint64_t{0} << (b & 63));
+      while (!w) w = stops(++k);
+      return position(k, lowestBit(w));
     }
+    std::uint64_t w = stops(k) & (~std::uint64_t{0} >> (63 - (b & 63)));
+    while (!w) w = stops(--k);
+    return position(k, highestBit(w));
+  }
+  // The slope measure at m (-1 .. n): taken when first asked for, unless its
+  // word's are taken all at once.
+  int slope(int m) {
+    const std::size_t k = bit(m) >> 6;
+    if (state_[k] == kNotYet) fill(k);
+    std::int16_t& v = slopes_[m];
+    if (v == kNoSlope) {
+      v = static_cast<std::int16_t>(
+          slopeAt<N, First>(run_, static_cast<long long>(run_.area->xFirst) + m, y_));
+    }
+    return v;
+  }
+  // The slope measures of word k: where it has many positions to test, all
+  // of them and those on either side at once, with the step bits; else
+  // marked not taken.
+  void fill(std::size_t k) {
+    const long long own = static_cast<long long>(k) * 64 - 1;
+    const std::uint64_t cand = candidates(k);
+    if (countBits(cand) >= kDenseSteps) {
+      state_[k] = kDense;
+      // ks[t] is the measure at own - 1 + t; those outside -1 .. n are unused.
+      alignas(16) std::int16_t ks[72] = {};
+      const long long lo = std::max<long long>(own - 1, -1), hi = std::min<long long>(own + 64, n);
+      slopeSpan<N, First>(run_, run_.area->xFirst + lo, y_, static_cast<int>(hi - lo + 1),
+                          ks + (lo - own + 1));
+      std::memcpy(slopes_ + lo, ks + (lo - own + 1),
+                  static_cast<std::size_t>(hi - lo + 1) * sizeof(std::int16_t));
+      stepBits<kNegative>(ks + 1, Direction == 1 ? ks : ks + 2, Direction == 1 ? ks + 2 : ks, cand,
+                          shifted(across95_, k, kOwn), &s1_[k], &s2_[k]);
+      return;
+    }
+    state_[k] = kSparse;
+    const long long lo = std::max<long long>(own, -1), hi = std::min<long long>(own + 63, n);
+    if (lo <= hi) std::fill(slopes_ + lo, slopes_ + hi + 1, kNoSlope);
+  }
+  void sparseSteps(std::size_t k) {
+    const std::uint64_t a95 = shifted(across95_, k, kOwn);
+    std::uint64_t s1 = 0, s2 = 0;
+    for (std::uint64_t cand = candidates(k); cand; cand &= cand - 1) {
+      const int at = lowestBit(cand), m = position(k, at);
+      auto before = [&] { return slope(m - kStep); };
+      auto after = [&] { return slope(m + kStep); };
+      stepBit<kNegative>(slope(m), ((a95 >> at) & 1) != 0, before, after, std::uint64_t{1} << at,
+                         &s1, &s2);
+    }
+    s1_[k] = s1;
+    s2_[k] = s2;
   }
 
   const Run& run_;
@@ -898,7 +1026,8 @@ class RowView {
   std::size_t words_;
   const std::uint64_t *edges_, *curNext_, *curDiag_, *nextDiag_, *across95_;
   std::int16_t* slopes_;  // index -1 .. n
-  std::uint8_t* done_;
+  std::uint8_t* state_;   // a SlopeState a word
+  std::uint64_t *s1_, *s2_;
 };
 
 // Directions 1 and 2: lines are rows, from the first to the last.
@@ -909,20 +1038,23 @@ void rowPass(const Run& run) {
   for (int y = a.yFirst; y <= a.yLast; ++y) {
     RowView<Direction, N, First> line(run, y);
     if (!line.start()) continue;
-    walkLine<Direction == 1>(line, RowView<Direction, N, First>::kStep, [&](int r, int p, int e) {
+    line.walk([&](int r, int p, int e) {
       callKernel<Direction, Channel>(run, a.xFirst + r, a.xFirst + p, a.xFirst + e, y);
     });
   }
 }
 
 // A strip of up to kStrip columns x0 .. x0 + w - 1 of a pass of directions 3
-// and 4: its edge tests taken from the maps a word a row, its columns walked
-// one by one. The four pixels of position m of column x are current (x, y),
-// across (x + side, y), next (x, y + 1) and diagonal (x - side, y + 1),
-// y = yFirst + m: bit x - xFirst + 1 of row m + 1 of the maps.
+// and 4: its tests taken from the maps a word a row (bit j for column j), the
+// walk's states found for all its columns a row at a time, then its columns'
+// steps handed over one column after the other. The four pixels of position
+// m of column x are current (x, y), across (x + side, y), next (x, y + 1)
+// and diagonal (x - side, y + 1), y = yFirst + m: bit x - xFirst + 1 of row
+// m + 1 of the maps.
 template <int Direction, int N, int First>
 class StripView {
  public:
+  static constexpr bool kNegative = Direction == 3;
   int n;
 
   StripView(const Run& run, int x0, int w) : run_(run), x0_(x0), w_(w) {
@@ -938,20 +1070,24 @@ class StripView {
     curNext_ = map(kBelowMap);
     curDiag_ = map(Direction == 3 ? kRiseMap : kFallMap);
     across95_ = map(Direction == 3 ? kRise95Map : kFall95Map);
-    edges_ = reinterpret_cast<std::uint64_t*>(run.block + l.stripEdges);
-    flagWords_ = reinterpret_cast<std::uint64_t*>(run.block + l.stripFlags);
-    flagsDone_ = run.block + l.stripFlagsDone;
+    auto words = [&](std::size_t at) { return reinterpret_cast<std::uint64_t*>(run.block + at); };
+    edges_ = words(l.stripEdges);
+    flagWords_ = words(l.stripFlags);
+    s1_ = words(l.stripS1);
+    s2_ = words(l.stripS2);
+    steps_ = words(l.stripSteps);
+    starts_ = words(l.stripStarts);
+    stops_ = words(l.stripStops);
     slopes_ = reinterpret_cast<std::int16_t*>(run.block + l.stripSlopes) + kStrip;
-    columnEdges_ = reinterpret_cast<std::uint64_t*>(run.block + l.stripColumnEdges);
-    done_ = run.block + l.stripDone;
+    state_ = run.block + l.stripDone;
+    flagsDone_ = run.block + l.stripFlagsDone;
+    stopsDone_ = run.block + l.stripStopsDone;
   }
 
   // Takes the strip's edge tests, a word a row (bit j for column j); false
   // when the strip has no edge.
   bool start() {
     const std::size_t chunkCount = chunks(static_cast<std::size_t>(n));
-    std::memset(done_, 0, chunkCount);
-    std::memset(flagsDone_, 0, chunkCount);
     // Across is to the right for direction 3 and to the left for 4.
     const std::size_t from = bit(0) - (Direction == 3 ? 0 : 1);
     std::uint64_t any = 0;
@@ -962,62 +1098,77 @@ class StripView {
     }
     any_ = any;
     if (!any) return false;
-    // The same tests a word a column of each chunk of rows (bit r for row
-    // m0 + r), for finding a column's next edge a chunk at a time.
-    for (std::size_t k = 0; k < chunkCount; ++k) {
-      std::uint64_t* words = columnEdges_ + k * kStrip;
-      const std::size_t m0 = k << kChunkShift;
-      const std::size_t count = std::min<std::size_t>(kChunk, static_cast<std::size_t>(n) - m0);
-      std::uint64_t some = 0;
-      for (std::size_t r = 0; r < count; ++r) some |= words[r] = edges_[m0 + r];
-      std::fill(words + count, words + kStrip, std::uint64_t{0});
-      if (some) transposeBits(words);
-    }
+    std::memset(state_, kNotYet, chunkCount);
+    std::memset(flagsDone_, 0, chunkCount);
+    std::memset(stopsDone_, 0, chunkCount);
     return true;
   }
 
-  // Column j of the strip is walked next; false when it has no edge.
-  bool column(int j) {
-    j_ = j;
-    return ((any_ >> j) & 1) != 0;
-  }
-
-  std::uint8_t edge(int m) const { return static_cast<std::uint8_t>((edges_[m] >> j_) & 1); }
-
-  // Columns are walked down only.
-  int nextEdge(int m, int) const {
-    while (m < n) {
-      const int k = m >> kChunkShift;
-      const std::uint64_t w = columnEdges_[static_cast<std::size_t>(k) * kStrip + j_] &
-                              (~std::uint64_t{0} << (m & (kChunk - 1)));
-      if (w) return (k << kChunkShift) + lowestBit(w);
-      m = (k + 1) << kChunkShift;
+  // Calls emit(j, runStart, stepPos, runEnd) for every step the table scan
+  // smooths in column j of the strip, column after column in the pass's
+  // order.
+  template <class Emit>
+  void walk(Emit&& emit) {
+    const int chunkCount = static_cast<int>(chunks(static_cast<std::size_t>(n)));
+    for (int c = 0; c < chunkCount; ++c) {
+      const int m0 = c << kChunkShift, m1 = std::min(m0 + kChunk, n);
+      std::uint64_t any = 0;
+      for (int m = m0; m < m1; ++m) any |= edges_[m];
+      if (!any) continue;
+      if (state_[c] == kNotYet) fill(c);
+      if (state_[c] == kSparse) {
+        for (int m = m0; m < m1; ++m) sparseSteps(m);
+      }
     }
-    return -1;
-  }
-
-  template <std::uint8_t Tests>
-  std::uint8_t flags(int m) {
-    const int k = m >> kChunkShift;
-    if (!flagsDone_[k]) fillFlags(k);
-    const std::uint64_t* words = flagWords_ + static_cast<std::size_t>(m) * kStripFlagWords;
-    auto has = [&](int word) { return ((words[word] >> j_) & 1) != 0; };
-    std::uint8_t f = 0;
-    if ((Tests & kCurNext) && has(0)) f |= kCurNext;
-    if ((Tests & kCurDiag) && has(1)) f |= kCurDiag;
-    if ((Tests & kNextDiag) && has(2)) f |= kNextDiag;
-    if ((Tests & kAcross95) && has(3)) f |= kAcross95;
-    return f;
-  }
-  // Taken when first asked for: few positions of a chunk ever are.
-  int slope(int m) {
-    need(m < 0 ? 0 : m >= n ? n - 1 : m);
-    std::int16_t& k = slopes_[static_cast<std::ptrdiff_t>(m) * kStrip + j_];
-    if (k == kNoSlope) {
-      k = static_cast<std::int16_t>(slopeAt<N, First>(
-          run_, static_cast<long long>(x0_) + j_, static_cast<long long>(run_.area->yFirst) + m));
+    // The states, steps and run starts a row at a time, then each chunk's
+    // turned into a word a column.
+    std::uint64_t out = ~std::uint64_t{0};
+    for (int c = 0; c < chunkCount; ++c) {
+      const int m0 = c << kChunkShift, m1 = std::min(m0 + kChunk, n);
+      std::uint64_t* steps = steps_ + static_cast<std::size_t>(c) * kStrip;
+      std::uint64_t* starts = starts_ + static_cast<std::size_t>(c) * kStrip;
+      std::uint64_t anySteps = 0, anyStarts = 0;
+      for (int m = m0; m < m1; ++m) {
+        const std::uint64_t e = edges_[m];
+        std::uint64_t s = 0, st = 0;
+        if (e) {
+          s = m == n - 1 ? e : e & (s2_[m] | (out & s1_[m]));
+          st = out & e;
+          out = ~e | s;
+        } else {
+          out = ~std::uint64_t{0};
+        }
+        steps[m - m0] = s;
+        starts[m - m0] = st;
+        anySteps |= s;
+        anyStarts |= st;
+      }
+      std::fill(steps + (m1 - m0), steps + kStrip, std::uint64_t{0});
+      std::fill(starts + (m1 - m0), starts + kStrip, std::uint64_t{0});
+      if (anySteps) transposeBits(steps);
+      if (anyStarts) transposeBits(starts);
     }
-    return k;
+    for (int i = 0; i < w_; ++i) {
+      const int j = Direction == 3 ? i : w_ - 1 - i;
+      if (!((any_ >> j) & 1)) continue;
+      EndSearch ends;
+      for (int c = 0; c < chunkCount; ++c) {
+        for (std::uint64_t s = steps_[static_cast<std::size_t>(c) * kStrip + j]; s; s &= s - 1) {
+          const int at = lowestBit(s), stepPos = (c << kChunkShift) + at;
+          // The run's start: the last start at or before its step.
+          int k = c;
+          std::uint64_t before =
+              starts_[static_cast<std::size_t>(k) * kStrip + j] & (~std::uint64_t{0} >> (63 - at));
+          while (!before) before = starts_[static_cast<std::size_t>(--k) * kStrip + j];
+          const int runStart = (k << kChunkShift) + highestBit(before);
+          int runEnd = stepPos;
+          if (stepPos != n - 1 && hasFlag(stepPos, 2, j)) {
+            runEnd = ends.from(stepPos + 1, 1, [&](int from) { return endFrom(from, j); });
+          }
+          emit(j, runStart, stepPos, runEnd);
+        }
+      }
+    }
   }
 
  private:
@@ -1025,16 +1176,18 @@ class StripView {
   std::size_t bit(int j) const {
     return static_cast<std::size_t>(static_cast<long long>(x0_) + j - run_.area->xFirst + 1);
   }
-  void need(int m) {
-    const int k = m >> kChunkShift;
-    if (!done_[k]) fill(k);
+  const std::uint64_t* flags(int m) {
+    const int c = m >> kChunkShift;
+    if (!flagsDone_[c]) fillFlags(c);
+    return flagWords_ + static_cast<std::size_t>(m) * kStripFlagWords;
   }
-  // The other tests of the strip's rows in chunk k, a word a row for each
-  // (bit j for column j), so that walking a column reads them from a few
-  // lines of memory, not from four rows of the maps at every position.
-  void fillFlags(int k) {
-    flagsDone_[k] = 1;
-    const int m0 = k << kChunkShift, m1 = std::min(m0 + kChunk, n);
+  bool hasFlag(int m, int word, int j) { return ((flags(m)[word] >> j) & 1) != 0; }
+  // The other tests of the strip's rows in chunk c, a word a row for each
+  // (bit j for column j): current against next, against diagonal, next
+  // against diagonal, across against next by more than 95.
+  void fillFlags(int c) {
+    flagsDone_[c] = 1;
+    const int m0 = c << kChunkShift, m1 = std::min(m0 + kChunk, n);
     // The diagonal is to the left for direction 3 and to the right for 4,
     // across the other way.
     const std::size_t b = bit(0), diag = Direction == 3 ? b - 1 : b,
@@ -1048,35 +1201,90 @@ class StripView {
       f[3] = bitsFrom(across95_ + row, across, w_);
     }
   }
-  // The slope measures of the strip's rows in chunk k, and those of the row
-  // on either side: all taken where the chunk has many edges, else marked
-  // not taken.
-  void fill(int k) {
-    done_[k] = 1;
-    const int m0 = k << kChunkShift, m1 = std::min(m0 + kChunk, n);
-    const long long y0 = run_.area->yFirst;
-    int edges = 0;
-    for (int m = m0; m < m1; ++m) edges += countBits(edges_[m]);
-    if (edges >= kDenseEdges * w_) {
-      slopeRows<N, First>(run_, x0_, y0 + m0 - 1, m1 - m0 + 2, w_,
-                          slopes_ + static_cast<std::ptrdiff_t>(m0 - 1) * kStrip, kStrip);
-    } else {
-      std::fill(slopes_ + static_cast<std::ptrdiff_t>(m0 - 1) * kStrip,
-                slopes_ + static_cast<std::ptrdiff_t>(m1 + 1) * kStrip, kNoSlope);
+  // The first row from `from` on in column j whose stop bit is set (the last
+  // row's is), from the stop bits of each chunk turned a word a column.
+  int endFrom(int from, int j) {
+    int c = from >> kChunkShift;
+    std::uint64_t w = stopWord(c, j) & (~std::uint64_t{0} << (from & (kChunk - 1)));
+    while (!w) w = stopWord(++c, j);
+    return (c << kChunkShift) + lowestBit(w);
+  }
+  std::uint64_t stopWord(int c, int j) {
+    std::uint64_t* words = stops_ + static_cast<std::size_t>(c) * kStrip;
+    if (!stopsDone_[c]) {
+      stopsDone_[c] = 1;
+      const int m0 = c << kChunkShift, m1 = std::min(m0 + kChunk, n);
+      for (int m = m0; m < m1; ++m) {
+        const std::uint64_t* f = flags(m);
+        words[m - m0] = m == n - 1 ? ~std::uint64_t{0} : ~(f[1] & f[2]);
+      }
+      std::fill(words + (m1 - m0), words + kStrip, ~std::uint64_t{0});
+      transposeBits(words);
     }
+    return words[j];
+  }
+  // The slope measure at row m (-1 .. n) of column j: taken when first asked
+  // for, unless its chunk's are taken all at once.
+  int slope(int m, int j) {
+    const int c = (m < 0 ? 0 : m >= n ? n - 1 : m) >> kChunkShift;
+    if (state_[c] == kNotYet) fill(c);
+    std::int16_t& v = slopes_[static_cast<std::ptrdiff_t>(m) * kStrip + j];
+    if (v == kNoSlope) {
+      v = static_cast<std::int16_t>(slopeAt<N, First>(
+          run_, static_cast<long long>(x0_) + j, static_cast<long long>(run_.area->yFirst) + m));
+    }
+    return v;
+  }
+  // The slope measures of the strip's rows in chunk c: where it has many
+  // positions to test, all of them and those of the row on either side at
+  // once, with the step bits; else marked not taken.
+  void fill(int c) {
+    const int m0 = c << kChunkShift, m1 = std::min(m0 + kChunk, n);
+    int count = 0;
+    for (int m = m0; m < m1; ++m) count += countBits(edges_[m] & flags(m)[0]);
+    if (count >= kDenseSteps * w_) {
+      state_[c] = kDense;
+      slopeRows<N, First>(run_, x0_, run_.area->yFirst + m0 - 1LL, m1 - m0 + 2, w_,
+                          slopes_ + static_cast<std::ptrdiff_t>(m0 - 1) * kStrip, kStrip);
+      for (int m = m0; m < m1; ++m) {
+        const std::int16_t* k = slopes_ + static_cast<std::ptrdiff_t>(m) * kStrip;
+        const std::uint64_t* f = flags(m);
+        stepBits<kNegative>(k, k - kStrip, k + kStrip, edges_[m] & f[0], f[3], &s1_[m], &s2_[m]);
+      }
+      return;
+    }
+    state_[c] = kSparse;
+    const int lo = c == 0 ? -1 : m0, hi = m1 == n ? n : m1 - 1;
+    std::fill(slopes_ + static_cast<std::ptrdiff_t>(lo) * kStrip,
+              slopes_ + static_cast<std::ptrdiff_t>(hi + 1) * kStrip, kNoSlope);
+  }
+  void sparseSteps(int m) {
+    const std::uint64_t* f = flags(m);
+    const std::uint64_t a95 = f[3];
+    std::uint64_t s1 = 0, s2 = 0;
+    for (std::uint64_t cand = edges_[m] & f[0]; cand; cand &= cand - 1) {
+      const int j = lowestBit(cand);
+      auto before = [&] { return slope(m - 1, j); };
+      auto after = [&] { return slope(m + 1, j); };
+      stepBit<kNegative>(slope(m, j), ((a95 >> j) & 1) != 0, before, after, std::uint64_t{1} << j,
+                         &s1, &s2);
+    }
+    s1_[m] = s1;
+    s2_[m] = s2;
   }
 
   const Run& run_;
-  int x0_, w_, j_ = 0;
+  int x0_, w_;
   std::size_t words_;
   const std::uint64_t *right_, *curNext_, *curDiag_, *across95_;  // row 0 at position 0
   std::uint64_t* edges_;      // a word a row, bit j for column j
   std::uint64_t* flagWords_;  // kStripFlagWords a row, bit j for column j
-  std::uint8_t* flagsDone_;
-  std::int16_t* slopes_;        // rows -1 .. n
-  std::uint64_t* columnEdges_;  // kStrip words a chunk of rows: bit r of word j for row m0 + r
-  std::uint8_t* done_;
-  std::uint64_t any_ = 0;  // the columns with an edge
+  std::uint64_t *s1_, *s2_;   // the step bits, a word a row
+  // kStrip words a chunk of rows: bit r of word j for row m0 + r of column j.
+  std::uint64_t *steps_, *starts_, *stops_;
+  std::int16_t* slopes_;                           // rows -1 .. n
+  std::uint8_t *state_, *flagsDone_, *stopsDone_;  // a byte a chunk of rows
+  std::uint64_t any_ = 0;                          // the columns with an edge
 };
 
 // Directions 3 and 4: lines are columns, from the first to the last for 3 and
@@ -1096,17 +1304,11 @@ void columnPass(const Run& run) {
       x1 = a.xLast - k * kStrip;
       x0 = static_cast<int>(std::max<long long>(x1 - (kStrip - 1LL), a.xFirst));
     }
-    const int w = x1 - x0 + 1;
-    StripView<Direction, N, First> strip(run, x0, w);
+    StripView<Direction, N, First> strip(run, x0, x1 - x0 + 1);
     if (!strip.start()) continue;
-    for (int i = 0; i < w; ++i) {
-      const int j = Direction == 3 ? i : w - 1 - i;
-      if (!strip.column(j)) continue;
-      const int x = x0 + j;
-      walkLine<Direction == 3>(strip, 1, [&](int r, int p, int e) {
-        callKernel<Direction, Channel>(run, a.yFirst + r, a.yFirst + p, a.yFirst + e, x);
-      });
-    }
+    strip.walk([&](int j, int r, int p, int e) {
+      callKernel<Direction, Channel>(run, a.yFirst + r, a.yFirst + p, a.yFirst + e, x0 + j);
+    });
   }
 }
 
@@ -1134,6 +1336,10 @@ void scanPlanes(const FilterInstance* inst, const Area& area, const Layout& layo
   run.src.stride = static_cast<long long>(layout.gridW);
   run.atLeast = static_cast<std::uint8_t>(differenceLimit(inst->workThreshold) + 1);
   run.strength = strengthWeight(inst->workStrength);
+  // A strip narrower than kStrip leaves the measures of the columns past it
+  // as they were; those are never used, but they are compared with the rest
+  // a row at a time.
+  std::memset(block + layout.stripSlopes, 0, (layout.gridH - 2) * kStrip * sizeof(std::int16_t));
   if (mode & 1) {
     fillGrid(layout, block, source, width, height, 0, 3);
     for (int c = 0; c < 3; ++c) run.src.plane[c] = block + layout.grid[c];
