@@ -212,9 +212,10 @@ BENCHMARK(pictureNoiseThreshold255)
 // scan's time per pixel with the kernels left out (flat over the widths: the
 // scan is linear), and the whole smoothing's time per pixel.
 
-long long kernelPixels = 0;
+long long kernelPixels = 0, kernelCalls = 0;
 void countKernelPixels(int direction, bool, int runStart, int stepPos, int runEnd, int) {
   using kernel_body::pixelsWritten;
+  ++kernelCalls;
   switch (direction) {
     case 1:
       kernelPixels += pixelsWritten<1>(runStart, stepPos, runEnd);
@@ -268,6 +269,7 @@ void runScan(benchmark::State& state, const std::string& name, const Painter& pa
     }
   };
   kernelPixels = 0;
+  kernelCalls = 0;
   reset();
   kernelTrace = countKernelPixels;
   smoothFramePlanes(nullptr, &inst, block.data());
@@ -286,6 +288,7 @@ void runScan(benchmark::State& state, const std::string& name, const Painter& pa
   const double perPixel = total / static_cast<double>(state.iterations()) / pixels;
   state.counters["ns/pixel"] = perPixel;
   state.counters["kernel_px/px"] = static_cast<double>(kernelPixels) / pixels;
+  state.counters["calls/px"] = static_cast<double>(kernelCalls) / pixels;
   ScanFigure* f = nullptr;
   for (ScanFigure& g : scanFigures)
     if (g.picture == name && g.width == width && g.height == height) f = &g;

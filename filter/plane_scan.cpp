@@ -90,10 +90,13 @@ inline void scatterBytes(std::uint8_t* p, std::ptrdiff_t step, __m128i v) {
 // alone, so a run goes up in memory whatever its direction. Along a row
 // (Along, both steps 1) the bytes are read eight at a time; down a column
 // they are gathered eight at a time.
+// padded: along a row, the bytes up to the next eight after the run may be
+// read and written back as read, so that a last group of fewer than eight is
+// blended eight at a time too.
 template <bool Along>
 inline void blendLine(std::uint8_t* __restrict d, std::ptrdiff_t dStep,
                       const std::uint8_t* __restrict s, std::ptrdiff_t sStep, int count, int w0,
-                      int dw, unsigned strength) {
+                      int dw, unsigned strength, bool padded = false) {
   int i = 0;
 #if defined(__SSE2__)
   // Eight bytes at a time in 16-bit lanes. Nothing overflows them: with w in
@@ -106,6 +109,13 @@ inline void blendLine(std::uint8_t* __restrict d, std::ptrdiff_t dStep,
                             _mm_mullo_epi16(_mm_set1_epi16(static_cast<short>(dw)),
                                             _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7)));
   const __m128i wStep = _mm_set1_epi16(static_cast<short>(8 * dw));
+  auto mix8 = [&](__m128i towards, __m128i own, __m128i weight) {
+    __m128i a = _mm_add_epi16(_mm_mullo_epi16(towards, weight),
+                              _mm_mullo_epi16(own, _mm_sub_epi16(k256, weight)));
+    a = _mm_srli_epi16(_mm_add_epi16(a, k128), 8);
+    const __m128i r = _mm_add_epi16(_mm_mullo_epi16(a, sv), _mm_mullo_epi16(own, sOwn));
+    return _mm_srli_epi16(_mm_add_epi16(r, k128), 8);
+  };
   for (; i + 8 <= count; i += 8, w = _mm_add_epi16(w, wStep)) {
     std::uint8_t* dAt = d + i * dStep;
     const std::uint8_t* sAt = s + i * sStep;
@@ -115,16 +125,26 @@ inline void blendLine(std::uint8_t* __restrict d, std::ptrdiff_t dStep,
     const __m128i towards =
         Along ? _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(sAt)), zero)
               : gatherBytes(sAt, sStep);
-    __m128i a =
-        _mm_add_epi16(_mm_mullo_epi16(towards, w), _mm_mullo_epi16(own, _mm_sub_epi16(k256, w)));
-    a = _mm_srli_epi16(_mm_add_epi16(a, k128), 8);
-    __m128i r = _mm_add_epi16(_mm_mullo_epi16(a, sv), _mm_mullo_epi16(own, sOwn));
-    r = _mm_srli_epi16(_mm_add_epi16(r, k128), 8);
+    const __m128i r = mix8(towards, own, w);
     if (Along) {
       _mm_storel_epi64(reinterpret_cast<__m128i*>(dAt), _mm_packus_epi16(r, r));
     } else {
       scatterBytes(dAt, dStep, r);
     }
+  }
+  if (Along && padded && i < count) {
+    // The last count - i bytes; the others of the group are stored as read.
+    std::uint8_t* dAt = d + i;
+    const __m128i own =
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dAt)), zero);
+    const __m128i towards =
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i)), zero);
+    __m128i r = mix8(towards, own, w);
+    const __m128i used = _mm_cmpgt_epi16(_mm_set1_epi16(static_cast<short>(count - i)),
+                                         _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7));
+    r = _mm_or_si128(_mm_and_si128(used, r), _mm_andnot_si128(used, own));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dAt), _mm_packus_epi16(r, r));
+    return;
   }
 #endif
   for (; i < count; ++i) {
@@ -193,9 +213,21 @@ void planeKernel(const PlaneSet& src, const PlaneSet& dst, int strength, int run
   // A half-run: long ones channel by channel eight pixels at a time, the
   // others a pixel at a time with its channels together.
   auto halfRun = [&](std::ptrdiff_t dAt, std::ptrdiff_t sAt, int count, int w0, int dw) {
-    if (count >= (g.alongRow ? 8 : 16)) {
+    if (g.alongRow && count >= 8) {
+      // Whole groups of eight where the planes have room past the run.
+      const std::size_t end = static_cast<std::size_t>((count + 7) & ~7);
+      const bool padded = dst.size >= static_cast<std::size_t>(dAt) + end &&
+                          src.size >= static_cast<std::size_t>(sAt) + end;
+      if (padded || count >= 8) {
+        for (int c = 0; c < channels; ++c) {
+          blendLine<true>(d[c] + dAt, 1, s[c] + sAt, 1, count, w0, dw, sw, padded);
+        }
+        return;
+      }
+    }
+    if (!g.alongRow && count >= 16) {
       for (int c = 0; c < channels; ++c) {
-        blendLine<g.alongRow>(d[c] + dAt, dAlong, s[c] + sAt, sAlong, count, w0, dw, sw);
+        blendLine<false>(d[c] + dAt, dAlong, s[c] + sAt, sAlong, count, w0, dw, sw);
       }
       return;
     }
@@ -435,9 +467,21 @@ inline std::uint64_t atLeastBits(const std::uint8_t* d, int count, std::uint8_t 
   return packBits(ones);
 }
 
+// A row of an edge map. The maps are kept a word of columns at a time: word
+// k of every row, then word k + 1, so that the column passes, which take a
+// word or two of every row in turn, read memory in order, and the row
+// passes, which take every word of a few rows, keep each line they read for
+// the rows that follow.
+struct MapRow {
+  const std::uint64_t* at;
+  std::size_t stride;  // rows of a map
+  std::uint64_t operator[](std::size_t k) const { return at[k * stride]; }
+};
+
 // count (<= 64) bits of a row of an edge map from bit `from` on, as the low
 // bits of a word. A row has a word more than its bits need.
-inline std::uint64_t bitsFrom(const std::uint64_t* row, std::size_t from, int count) {
+template <class Row>
+inline std::uint64_t bitsFrom(const Row& row, std::size_t from, int count) {
   const std::size_t k = from >> 6;
   const unsigned shift = static_cast<unsigned>(from & 63);
   std::uint64_t bits = row[k] >> shift;
@@ -455,6 +499,23 @@ inline void transposeBits(std::uint64_t a[64]) {
       a[k | j] ^= t;
     }
   }
+}
+
+// The same, a bit at a time while few bits are set (steps and run starts
+// mostly are), else as transposeBits.
+inline void transposeFewBits(std::uint64_t a[64]) {
+  std::uint64_t t[64] = {};
+  int left = 320;
+  for (int r = 0; r < 64; ++r) {
+    for (std::uint64_t w = a[r]; w; w &= w - 1) {
+      if (--left < 0) {
+        transposeBits(a);
+        return;
+      }
+      t[__builtin_ctzll(w)] |= std::uint64_t{1} << r;
+    }
+  }
+  std::memcpy(a, t, sizeof t);
 }
 
 // The number of bits set. Inline: without a popcount instruction in the
@@ -649,7 +710,8 @@ void buildEdgeMaps(const Run& run) {
       cur[c] = run.at(First + c, x, y);
       below[c] = run.at(First + c, x, y + 1);
     }
-    const std::size_t row = static_cast<std::size_t>(r) * l.mapWords;
+    const std::size_t mapRows = static_cast<std::size_t>(l.ny) + 2,
+                      row = static_cast<std::size_t>(r);
     for (int i0 = 0, k = 0; i0 < count; i0 += kChunk, ++k) {
       const int n = std::min(kChunk, count - i0);
       const std::uint8_t *c0[N], *c1[N], *b0[N], *b1[N];
@@ -680,27 +742,27 @@ void buildEdgeMaps(const Run& run) {
         bits[kRise95Map] |= atLeastMask(rise, limit95) << g;
       }
       const std::uint64_t used = n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
-      for (int m = 0; m < kMaps; ++m) maps[m][row + k] = bits[m] & used;
+      for (int m = 0; m < kMaps; ++m) maps[m][k * mapRows + row] = bits[m] & used;
 #else
       alignas(16) std::uint8_t d[4][kChunk];
       largestDifferences<N>(c0, b0, n, d[0]);
       largestDifferences<N>(c0, c1, n, d[1]);
       largestDifferences<N>(c0, b1, n, d[2]);
       largestDifferences<N>(c1, b0, n, d[3]);
-      maps[kBelowMap][row + k] = atLeastBits(d[0], n, run.atLeast);
-      maps[kRightMap][row + k] = atLeastBits(d[1], n, run.atLeast);
-      maps[kFallMap][row + k] = atLeastBits(d[2], n, run.atLeast);
-      maps[kRiseMap][row + k] = atLeastBits(d[3], n, run.atLeast);
-      maps[kFall95Map][row + k] = atLeastBits(d[2], n, 96);
-      maps[kRise95Map][row + k] = atLeastBits(d[3], n, 96);
+      maps[kBelowMap][k * mapRows + row] = atLeastBits(d[0], n, run.atLeast);
+      maps[kRightMap][k * mapRows + row] = atLeastBits(d[1], n, run.atLeast);
+      maps[kFallMap][k * mapRows + row] = atLeastBits(d[2], n, run.atLeast);
+      maps[kRiseMap][k * mapRows + row] = atLeastBits(d[3], n, run.atLeast);
+      maps[kFall95Map][k * mapRows + row] = atLeastBits(d[2], n, 96);
+      maps[kRise95Map][k * mapRows + row] = atLeastBits(d[3], n, 96);
 #endif
     }
-    for (int k = 0; k < kMaps; ++k) maps[k][row + l.mapWords - 1] = 0;
+    for (int k = 0; k < kMaps; ++k) maps[k][(l.mapWords - 1) * mapRows + row] = 0;
   }
 }
 
 // Bit b of a map's row.
-inline bool bitAt(const std::uint64_t* row, std::size_t b) {
+inline bool bitAt(const MapRow& row, std::size_t b) {
   return ((row[b >> 6] >> (b & 63)) & 1) != 0;
 }
 
@@ -838,7 +900,8 @@ enum SlopeState : std::uint8_t {
 
 // A word, or a chunk of a strip, with at least this many positions to test
 // in 64 has its slope measures taken all at once.
-constexpr int kDenseSteps = 12;
+constexpr int kDenseSteps = 3;
+constexpr int kDenseStripSteps = 3;
 
 // Row y of a pass of directions 1 and 2. The four pixels of position m are
 // current (x, y), across (x, y + 1), next (x + step, y) and diagonal
@@ -856,8 +919,9 @@ class RowView {
     n = l.nx;
     words_ = l.mapWords;
     auto row = [&](EdgeMap map, int dy) {
-      return reinterpret_cast<const std::uint64_t*>(run.block + l.map[map]) +
-             static_cast<std::size_t>(y + 1LL + dy - run.area->yFirst) * l.mapWords;
+      return MapRow{reinterpret_cast<const std::uint64_t*>(run.block + l.map[map]) +
+                        static_cast<std::size_t>(y + 1LL + dy - run.area->yFirst),
+                    static_cast<std::size_t>(l.ny) + 2};
     };
     // Current against across, next, diagonal; next against diagonal; across
     // against next.
@@ -932,7 +996,7 @@ class RowView {
   static std::size_t bit(int m) { return static_cast<std::size_t>(m) + 1; }
   static int position(std::size_t k, int at) { return static_cast<int>(k * 64) + at - 1; }
   // Word k of a map row with bit i holding the row's bit 64k + i + d.
-  static std::uint64_t shifted(const std::uint64_t* row, std::size_t k, int d) {
+  static std::uint64_t shifted(const MapRow& row, std::size_t k, int d) {
     if (d == 0) return row[k];
     if (d > 0) return (row[k] >> 1) | (row[k + 1] << 63);
     return (row[k] << 1) | (k ? row[k - 1] >> 63 : 0);
@@ -1024,7 +1088,7 @@ class RowView {
   const Run& run_;
   int y_;
   std::size_t words_;
-  const std::uint64_t *edges_, *curNext_, *curDiag_, *nextDiag_, *across95_;
+  MapRow edges_, curNext_, curDiag_, nextDiag_, across95_;
   std::int16_t* slopes_;  // index -1 .. n
   std::uint8_t* state_;   // a SlopeState a word
   std::uint64_t *s1_, *s2_;
@@ -1060,9 +1124,9 @@ class StripView {
   StripView(const Run& run, int x0, int w) : run_(run), x0_(x0), w_(w) {
     const Layout& l = *run.layout;
     n = l.ny;
-    words_ = l.mapWords;
+    mapRows_ = static_cast<std::size_t>(l.ny) + 2;
     auto map = [&](EdgeMap k) {
-      return reinterpret_cast<const std::uint64_t*>(run.block + l.map[k]) + l.mapWords;
+      return reinterpret_cast<const std::uint64_t*>(run.block + l.map[k]) + 1;
     };
     // Current against across, next, diagonal; next against diagonal; across
     // against next; each at row m of these.
@@ -1092,7 +1156,7 @@ class StripView {
     const std::size_t from = bit(0) - (Direction == 3 ? 0 : 1);
     std::uint64_t any = 0;
     for (int m = 0; m < n; ++m) {
-      const std::uint64_t bits = bitsFrom(right_ + static_cast<std::size_t>(m) * words_, from, w_);
+      const std::uint64_t bits = bitsFrom(row(right_, m), from, w_);
       edges_[m] = bits;
       any |= bits;
     }
@@ -1145,8 +1209,8 @@ class StripView {
       }
       std::fill(steps + (m1 - m0), steps + kStrip, std::uint64_t{0});
       std::fill(starts + (m1 - m0), starts + kStrip, std::uint64_t{0});
-      if (anySteps) transposeBits(steps);
-      if (anyStarts) transposeBits(starts);
+      if (anySteps) transposeFewBits(steps);
+      if (anyStarts) transposeFewBits(starts);
     }
     for (int i = 0; i < w_; ++i) {
       const int j = Direction == 3 ? i : w_ - 1 - i;
@@ -1172,6 +1236,8 @@ class StripView {
   }
 
  private:
+  // Row m of a map's rows from position 0 on.
+  MapRow row(const std::uint64_t* map, int m) const { return MapRow{map + m, mapRows_}; }
   // The maps' bit of column j of the strip.
   std::size_t bit(int j) const {
     return static_cast<std::size_t>(static_cast<long long>(x0_) + j - run_.area->xFirst + 1);
@@ -1193,12 +1259,11 @@ class StripView {
     const std::size_t b = bit(0), diag = Direction == 3 ? b - 1 : b,
                       across = Direction == 3 ? b : b - 1;
     for (int m = m0; m < m1; ++m) {
-      const std::size_t row = static_cast<std::size_t>(m) * words_;
       std::uint64_t* f = flagWords_ + static_cast<std::size_t>(m) * kStripFlagWords;
-      f[0] = bitsFrom(curNext_ + row, b, w_);
-      f[1] = bitsFrom(curDiag_ + row, diag, w_);
-      f[2] = bitsFrom(right_ + row + words_, diag, w_);
-      f[3] = bitsFrom(across95_ + row, across, w_);
+      f[0] = bitsFrom(row(curNext_, m), b, w_);
+      f[1] = bitsFrom(row(curDiag_, m), diag, w_);
+      f[2] = bitsFrom(row(right_, m + 1), diag, w_);
+      f[3] = bitsFrom(row(across95_, m), across, w_);
     }
   }
   // The first row from `from` on in column j whose stop bit is set (the last
@@ -1214,12 +1279,14 @@ class StripView {
     if (!stopsDone_[c]) {
       stopsDone_[c] = 1;
       const int m0 = c << kChunkShift, m1 = std::min(m0 + kChunk, n);
+      // Turned as the rows that do not stop, which are few on most pictures.
       for (int m = m0; m < m1; ++m) {
         const std::uint64_t* f = flags(m);
-        words[m - m0] = m == n - 1 ? ~std::uint64_t{0} : ~(f[1] & f[2]);
+        words[m - m0] = m == n - 1 ? 0 : f[1] & f[2];
       }
-      std::fill(words + (m1 - m0), words + kStrip, ~std::uint64_t{0});
-      transposeBits(words);
+      std::fill(words + (m1 - m0), words + kStrip, std::uint64_t{0});
+      transposeFewBits(words);
+      for (int r = 0; r < kStrip; ++r) words[r] = ~words[r];
     }
     return words[j];
   }
@@ -1242,7 +1309,7 @@ class StripView {
     const int m0 = c << kChunkShift, m1 = std::min(m0 + kChunk, n);
     int count = 0;
     for (int m = m0; m < m1; ++m) count += countBits(edges_[m] & flags(m)[0]);
-    if (count >= kDenseSteps * w_) {
+    if (count >= kDenseStripSteps * w_) {
       state_[c] = kDense;
       slopeRows<N, First>(run_, x0_, run_.area->yFirst + m0 - 1LL, m1 - m0 + 2, w_,
                           slopes_ + static_cast<std::ptrdiff_t>(m0 - 1) * kStrip, kStrip);
@@ -1275,7 +1342,7 @@ class StripView {
 
   const Run& run_;
   int x0_, w_;
-  std::size_t words_;
+  std::size_t mapRows_;
   const std::uint64_t *right_, *curNext_, *curDiag_, *across95_;  // row 0 at position 0
   std::uint64_t* edges_;      // a word a row, bit j for column j
   std::uint64_t* flagWords_;  // kStripFlagWords a row, bit j for column j
@@ -1334,6 +1401,9 @@ void scanPlanes(const FilterInstance* inst, const Area& area, const Layout& layo
   run.src.originX = layout.gridX;
   run.src.originY = layout.gridY;
   run.src.stride = static_cast<long long>(layout.gridW);
+  // The grid planes are followed by the rest of the block; the last of them
+  // lies highest.
+  run.src.size = layout.total - layout.grid[(mode & 1) ? 2 : 0];
   run.atLeast = static_cast<std::uint8_t>(differenceLimit(inst->workThreshold) + 1);
   run.strength = strengthWeight(inst->workStrength);
   // A strip narrower than kStrip leaves the measures of the columns past it
@@ -1347,6 +1417,7 @@ void scanPlanes(const FilterInstance* inst, const Area& area, const Layout& layo
     passes<ColourChannel>(run);
   }
   if (mode & 2) {
+    run.src.size = layout.total - layout.grid[0];
     fillGrid(layout, block, source, width, height, 3, 1);
     for (int c = 0; c < 3; ++c) run.src.plane[c] = nullptr;
     run.src.plane[3] = block + layout.grid[0];
@@ -1379,7 +1450,11 @@ void smoothFramePlanes(const FilterAccess*, FilterInstance* inst, void* block) {
   Layout layout;
   if (!layoutFor(a, mode, &layout)) return;
   const PlaneSet dst{
-      {inst->planes[0], inst->planes[1], inst->planes[2], inst->planes[3]}, 0, 0, inst->width};
+      {inst->planes[0], inst->planes[1], inst->planes[2], inst->planes[3]},
+      0,
+      0,
+      inst->width,
+      static_cast<std::size_t>(inst->width) * static_cast<std::size_t>(inst->height)};
   scanPlanes(inst, a, layout, static_cast<std::uint8_t*>(block), inst->planes, inst->width,
              inst->height, dst);
 }
@@ -1410,7 +1485,8 @@ bool smoothPreviewPlanes(FilterInstance* inst) {
                       inst->previewPlanes[3]},
                      inst->viewX,
                      inst->viewY,
-                     kPreviewWidth};
+                     kPreviewWidth,
+                     kPreviewPlaneSize};
   scanPlanes(inst, a, layout, block, inst->planes, inst->width, inst->height, dst);
   heapFree(block);
   return true;

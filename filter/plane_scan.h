@@ -38,6 +38,9 @@ struct PlaneSet {
   std::uint8_t* plane[4];
   long long originX, originY;
   long long stride;
+  // Bytes of each plane that may be read, and written back as read, past
+  // the pixels a kernel reaches (0: none known).
+  std::size_t size = 0;
   std::size_t at(int x, int y) const {
     return static_cast<std::size_t>((y - originY) * stride + (x - originX));
   }
