@@ -501,8 +501,8 @@ inline void transposeBits(std::uint64_t a[64]) {
   }
 }
 
-// The same, a bit at a time while few bits are set (steps and run starts
-// mostly are), else as transposeBits.
+// The same, a bit at a time while few bits are set (the rows that do not
+// stop a run mostly are), else as transposeBits.
 inline void transposeFewBits(std::uint64_t a[64]) {
   std::uint64_t t[64] = {};
   int left = 320;
@@ -1209,8 +1209,8 @@ class StripView {
       }
       std::fill(steps + (m1 - m0), steps + kStrip, std::uint64_t{0});
       std::fill(starts + (m1 - m0), starts + kStrip, std::uint64_t{0});
-      if (anySteps) transposeFewBits(steps);
-      if (anyStarts) transposeFewBits(starts);
+      if (anySteps) transposeBits(steps);
+      if (anyStarts) transposeBits(starts);
     }
     for (int i = 0; i < w_; ++i) {
       const int j = Direction == 3 ? i : w_ - 1 - i;
