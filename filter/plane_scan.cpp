@@ -490,6 +490,48 @@ inline std::uint64_t bitsFrom(const Row& row, std::size_t from, int count) {
 }
 
 // Transposes a 64 x 64 matrix of bits: bit j of word i becomes bit i of word j.
+#if defined(__SSE2__)
+// Sixteen words at a time: their bytes turned into sixteen-byte columns (byte
+// b of each word in one register), from which each top bit in turn gives a
+// column of the matrix sixteen bits at a time.
+inline void transposeBits(std::uint64_t a[64]) {
+  std::uint16_t out[64][4];
+  for (int g = 0; g < 4; ++g) {
+    const std::uint64_t* rows = a + 16 * g;
+    // Bytes 0 .. 7 of eight words: even bytes in the low half of each result.
+    auto eight = [](const std::uint64_t* r, __m128i v[4]) {
+      auto load = [](const std::uint64_t* p) {
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+      };
+      const __m128i t0 = _mm_unpacklo_epi8(load(r), load(r + 1));
+      const __m128i t1 = _mm_unpacklo_epi8(load(r + 2), load(r + 3));
+      const __m128i t2 = _mm_unpacklo_epi8(load(r + 4), load(r + 5));
+      const __m128i t3 = _mm_unpacklo_epi8(load(r + 6), load(r + 7));
+      const __m128i u0 = _mm_unpacklo_epi16(t0, t1), u1 = _mm_unpackhi_epi16(t0, t1);
+      const __m128i u2 = _mm_unpacklo_epi16(t2, t3), u3 = _mm_unpackhi_epi16(t2, t3);
+      v[0] = _mm_unpacklo_epi32(u0, u2);  // bytes 0 and 1
+      v[1] = _mm_unpackhi_epi32(u0, u2);  // bytes 2 and 3
+      v[2] = _mm_unpacklo_epi32(u1, u3);  // bytes 4 and 5
+      v[3] = _mm_unpackhi_epi32(u1, u3);  // bytes 6 and 7
+    };
+    __m128i low[4], high[4];
+    eight(rows, low);
+    eight(rows + 8, high);
+    for (int k = 0; k < 4; ++k) {
+      __m128i column[2] = {_mm_unpacklo_epi64(low[k], high[k]),
+                           _mm_unpackhi_epi64(low[k], high[k])};
+      for (int h = 0; h < 2; ++h) {
+        const int b = 2 * k + h;
+        __m128i v = column[h];
+        for (int bit = 7; bit >= 0; --bit, v = _mm_add_epi8(v, v)) {
+          out[8 * b + bit][g] = static_cast<std::uint16_t>(_mm_movemask_epi8(v));
+        }
+      }
+    }
+  }
+  std::memcpy(a, out, sizeof out);
+}
+#else
 inline void transposeBits(std::uint64_t a[64]) {
   std::uint64_t m = 0x00000000ffffffffULL;
   for (int j = 32; j != 0; j >>= 1, m ^= (m << j)) {
@@ -500,23 +542,7 @@ inline void transposeBits(std::uint64_t a[64]) {
     }
   }
 }
-
-// The same, a bit at a time while few bits are set (the rows that do not
-// stop a run mostly are), else as transposeBits.
-inline void transposeFewBits(std::uint64_t a[64]) {
-  std::uint64_t t[64] = {};
-  int left = 320;
-  for (int r = 0; r < 64; ++r) {
-    for (std::uint64_t w = a[r]; w; w &= w - 1) {
-      if (--left < 0) {
-        transposeBits(a);
-        return;
-      }
-      t[__builtin_ctzll(w)] |= std::uint64_t{1} << r;
-    }
-  }
-  std::memcpy(a, t, sizeof t);
-}
+#endif
 
 // The number of bits set. Inline: without a popcount instruction in the
 // target, the builtin is a call into the compiler's run-time library.
@@ -1279,14 +1305,12 @@ class StripView {
     if (!stopsDone_[c]) {
       stopsDone_[c] = 1;
       const int m0 = c << kChunkShift, m1 = std::min(m0 + kChunk, n);
-      // Turned as the rows that do not stop, which are few on most pictures.
       for (int m = m0; m < m1; ++m) {
         const std::uint64_t* f = flags(m);
-        words[m - m0] = m == n - 1 ? 0 : f[1] & f[2];
+        words[m - m0] = m == n - 1 ? ~std::uint64_t{0} : ~(f[1] & f[2]);
       }
-      std::fill(words + (m1 - m0), words + kStrip, std::uint64_t{0});
-      transposeFewBits(words);
-      for (int r = 0; r < kStrip; ++r) words[r] = ~words[r];
+      std::fill(words + (m1 - m0), words + kStrip, ~std::uint64_t{0});
+      transposeBits(words);
     }
     return words[j];
   }
