@@ -235,7 +235,7 @@ void countKernelPixels(int direction, bool, int runStart, int stepPos, int runEn
 struct ScanFigure {
   std::string picture;
   int width, height;
-  double kernelPixelsPerPixel, scanNsPerPixel, smoothNsPerPixel;
+  double callsPerPixel, kernelPixelsPerPixel, scanNsPerPixel, smoothNsPerPixel;
 };
 std::vector<ScanFigure> scanFigures;
 
@@ -293,9 +293,10 @@ void runScan(benchmark::State& state, const std::string& name, const Painter& pa
   for (ScanFigure& g : scanFigures)
     if (g.picture == name && g.width == width && g.height == height) f = &g;
   if (!f) {
-    scanFigures.push_back({name, width, height, 0, 0, 0});
+    scanFigures.push_back({name, width, height, 0, 0, 0, 0});
     f = &scanFigures.back();
   }
+  f->callsPerPixel = static_cast<double>(kernelCalls) / pixels;
   f->kernelPixelsPerPixel = static_cast<double>(kernelPixels) / pixels;
   (kernels ? f->smoothNsPerPixel : f->scanNsPerPixel) = perPixel;
 }
@@ -339,16 +340,17 @@ void printWorstCases() {
 void printScanFigures() {
   if (scanFigures.empty()) return;
   std::printf("\nThe scan alone (the engine's byte-plane scan on the frame's bytes)\n");
-  std::printf("%-10s %10s %14s %14s %14s %12s\n", "picture", "frame", "kernel px/px", "scan ns/px",
-              "smooth ns/px", "ns/kernel px");
+  std::printf("%-10s %10s %10s %14s %14s %14s %12s\n", "picture", "frame", "calls/px",
+              "kernel px/px", "scan ns/px", "smooth ns/px", "ns/kernel px");
   for (const ScanFigure& f : scanFigures) {
     std::string size = std::to_string(f.width) + "x" + std::to_string(f.height);
     const double perKernelPixel =
         f.kernelPixelsPerPixel > 0
             ? (f.smoothNsPerPixel - f.scanNsPerPixel) / f.kernelPixelsPerPixel
             : 0;
-    std::printf("%-10s %10s %14.2f %14.1f %14.1f %12.2f\n", f.picture.c_str(), size.c_str(),
-                f.kernelPixelsPerPixel, f.scanNsPerPixel, f.smoothNsPerPixel, perKernelPixel);
+    std::printf("%-10s %10s %10.2f %14.2f %14.1f %14.1f %12.2f\n", f.picture.c_str(), size.c_str(),
+                f.callsPerPixel, f.kernelPixelsPerPixel, f.scanNsPerPixel, f.smoothNsPerPixel,
+                perKernelPixel);
   }
 }
 
