@@ -50,6 +50,14 @@ void paintFlat(HostFrame& frame) {
     for (int x = 0; x < frame.width(); ++x) grey(frame, x, y, 0.5f);
 }
 
+// The realistic frame rendered opaque (alpha 1 everywhere), as most renders
+// without a matte are: the alpha passes have nothing to find.
+void paintOpaque(HostFrame& frame) {
+  paintRenderedFrame(frame);
+  for (int y = 0; y < frame.height(); ++y)
+    for (int x = 0; x < frame.width(); ++x) frame.in(3, x, y) = 1.0f;
+}
+
 void paintNoise(HostFrame& frame) {
   std::mt19937 random(8);
   std::uniform_real_distribution<float> sample(0.0f, 1.0f);
@@ -166,6 +174,7 @@ void runPicture(benchmark::State& state, const std::string& name, const Painter&
   BENCHMARK(picture##name)->ArgNames({"w", "h"})->Args({1920, 1080})->Unit(benchmark::kMillisecond)
 
 ORU_PICTURE(Flat, paintFlat);
+ORU_PICTURE(Opaque, paintOpaque);
 ORU_PICTURE(Noise, paintNoise)->Args({240, 48})->Args({1920, 48});
 ORU_PICTURE(Checker, paintChecker);
 ORU_PICTURE(Stairs, paintStairs);

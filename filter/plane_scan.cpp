@@ -1413,6 +1413,21 @@ void passes(const Run& run) {
   columnPass<4, Channel>(run);
 }
 
+// Whether each of the first count grid planes holds one byte throughout (an
+// opaque frame's alpha, say) while an edge needs a difference of 1 or more:
+// then no test finds an edge and the passes would make no call. (A
+// Threshold above 256 makes every position an edge, even there.)
+bool gridUniform(const Run& run, int count) {
+  if (run.atLeast == 0) return false;
+  const Layout& l = *run.layout;
+  const std::size_t size = l.gridW * l.gridH;
+  for (int c = 0; c < count; ++c) {
+    const std::uint8_t* grid = run.block + l.grid[c];
+    if (size > 1 && std::memcmp(grid, grid + 1, size - 1) != 0) return false;
+  }
+  return true;
+}
+
 // The passes over area, reading the source from `source` (width x height
 // planes) through a grid in block, smoothing dst. The colour passes change
 // no alpha byte, so an alpha plane that is also dst is still the source
@@ -1438,14 +1453,14 @@ void scanPlanes(const FilterInstance* inst, const Area& area, const Layout& layo
     fillGrid(layout, block, source, width, height, 0, 3);
     for (int c = 0; c < 3; ++c) run.src.plane[c] = block + layout.grid[c];
     run.src.plane[3] = nullptr;
-    passes<ColourChannel>(run);
+    if (!gridUniform(run, 3)) passes<ColourChannel>(run);
   }
   if (mode & 2) {
     run.src.size = layout.total - layout.grid[0];
     fillGrid(layout, block, source, width, height, 3, 1);
     for (int c = 0; c < 3; ++c) run.src.plane[c] = nullptr;
     run.src.plane[3] = block + layout.grid[0];
-    passes<AlphaChannel>(run);
+    if (!gridUniform(run, 1)) passes<AlphaChannel>(run);
   }
 }
 

@@ -155,7 +155,7 @@ FrameResult planeFrameRun(const Image& src, const Settings& s) {
 
 // ---- Pictures ------------------------------------------------------------------
 
-enum class Kind { Greys, ColourNoise, AlphaOnly, Both };
+enum class Kind { Greys, ColourNoise, AlphaOnly, Both, Opaque };
 
 Image randomPicture(std::mt19937& rng, int w, int h, Kind kind) {
   auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
@@ -181,6 +181,11 @@ Image randomPicture(std::mt19937& rng, int w, int h, Kind kind) {
         case Kind::AlphaOnly:
           p = Pixel{flat, flat, flat, level()};
           break;
+        case Kind::Opaque: {
+          const std::uint8_t v = level();
+          p = Pixel{v, static_cast<std::uint8_t>(255 - v), v, 255};
+          break;
+        }
         case Kind::Both: {
           const std::uint8_t v = level();
           p = Pixel{v, static_cast<std::uint8_t>(255 - v), v, level()};
@@ -228,7 +233,7 @@ TEST(PlaneScan, RandomSmallPicturesGiveTheTableScansCallsAndBytes) {
   for (int n = 0; n < 3000; ++n) {
     const int w = 1 + static_cast<int>(rng() % (n % 10 == 0 ? 140 : 18));
     const int h = 1 + static_cast<int>(rng() % (n % 10 == 5 ? 140 : 18));
-    const Kind kind = static_cast<Kind>(n % 4);
+    const Kind kind = static_cast<Kind>(n % 5);
     const Image img = randomPicture(rng, w, h, kind);
     Settings s;
     s.mode = kModes[rng() % 6];
