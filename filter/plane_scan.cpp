@@ -1,18 +1,16 @@
 // The byte-plane scan. Every decision the scan makes at a position depends
-// on the source at fixed offsets from it, so the tests of a whole line are
-// made into a byte of flags per position, with plain byte loops: the edge
-// test of a whole line first, the others in chunks of positions only where
-// the walk goes. Slope measures are taken where the walk asks for them, or a
-// chunk at a time from the differences of its 2 x 2 blocks where it has many
-// edges. A line is then walked once: a run opens at an edge
-// position, ends where the edge does or at its step, and after a kernel call
-// the walk goes on after the step as the table scan does, but the search for
-// where a run beyond its step ends is kept, so that the positions between a
-// step and the run's end are never tested twice.
+// on the source at fixed offsets from it, so every test of the four passes
+// of a channel group is made once, as maps of bits, in one sweep down the
+// source. A line is then walked a 64-bit word of positions at a time: the
+// step tests of a word are bits (from slope measures taken sixteen blocks at
+// a time where the word has many positions to test, else one at a time),
+// whether the walk comes to a position between runs is a carry over them,
+// and the kernel calls come from the bits of the steps. Where a run beyond
+// its step ends is searched for once, so no position is tested twice.
 //
-// Columns are scanned in strips of columns: the tests of a strip are made
-// row by row (contiguous bytes), then each column of the strip is walked in
-// turn, so that the kernel calls keep the table scan's order.
+// Columns are scanned in strips of 64: the walk's states are found for all
+// the strip's columns a row at a time, then each column's steps are handed
+// over in turn, so that the kernel calls keep the table scan's order.
 #include "filter/plane_scan.h"
 
 #include <algorithm>
@@ -37,16 +35,19 @@ using kernel_body::AlphaChannel;
 using kernel_body::ColourChannel;
 
 // Columns scanned together: a bit each of a word, and a word each of a
-// chunk's transposed edge tests.
+// chunk's steps, run starts and stops when they are turned a word a column.
 constexpr int kStrip = 64;
-// Words a row of a strip's other tests: current against next, current
-// against diagonal, next against diagonal, across against next by more than 95.
-constexpr int kStripFlagWords = 4;
+// The words a row of a strip's other tests, a bit a column.
+enum StripFlag {
+  kCurNextFlag,   // current against next
+  kCurDiagFlag,   // current against diagonal
+  kNextDiagFlag,  // next against diagonal
+  kAcross95Flag,  // across against next by more than 95
+  kStripFlagWords
+};
 
 // ---- Kernels on planes -----------------------------------------------------
 
-// blend(blend(towards, own, w), own, s) for w in 0 .. 128 and s in 0 .. 256,
-// where neither blend clamps.
 // A blend with one multiply, for w in 0 .. 256: (t w + o (256 - w) + 128) >> 8
 // is o + floor(((t - o) w + 128) / 256), and (t - o) w + 128 + 256 x 256 is
 // never negative, so that floor is a plain shift of it, less 256.
@@ -54,6 +55,8 @@ inline int mixOne(int towards, int own, int w) {
   return own - 256 +
          static_cast<int>(static_cast<unsigned>((towards - own) * w + 128 + 256 * 256) >> 8);
 }
+// blend(blend(towards, own, w), own, s) for w in 0 .. 128 and s in 0 .. 256,
+// where neither blend clamps.
 inline std::uint8_t mixByte(unsigned towards, unsigned own, unsigned w, unsigned s) {
   const int o = static_cast<int>(own);
   const int a = mixOne(static_cast<int>(towards), o, static_cast<int>(w));
@@ -214,16 +217,14 @@ void planeKernel(const PlaneSet& src, const PlaneSet& dst, int strength, int run
   // others a pixel at a time with its channels together.
   auto halfRun = [&](std::ptrdiff_t dAt, std::ptrdiff_t sAt, int count, int w0, int dw) {
     if (g.alongRow && count >= 8) {
-      // Whole groups of eight where the planes have room past the run.
+      // The last group of fewer than eight too, where the planes have room.
       const std::size_t end = static_cast<std::size_t>((count + 7) & ~7);
       const bool padded = dst.size >= static_cast<std::size_t>(dAt) + end &&
                           src.size >= static_cast<std::size_t>(sAt) + end;
-      if (padded || count >= 8) {
-        for (int c = 0; c < channels; ++c) {
-          blendLine<true>(d[c] + dAt, 1, s[c] + sAt, 1, count, w0, dw, sw, padded);
-        }
-        return;
+      for (int c = 0; c < channels; ++c) {
+        blendLine<true>(d[c] + dAt, 1, s[c] + sAt, 1, count, w0, dw, sw, padded);
       }
+      return;
     }
     if (!g.alongRow && count >= 16) {
       for (int c = 0; c < channels; ++c) {
@@ -300,7 +301,7 @@ constexpr int blockRowRoom(int count) {
 // Room for the blocks of a chunk's slope measures.
 constexpr int kBlockRoom = blockRowRoom(kChunk + 3);
 
-static_assert(kStrip == kChunk, "a strip's edge tests are transposed a chunk of rows at a time");
+static_assert(kStrip == kChunk, "a strip's step bits are transposed a chunk of rows at a time");
 
 std::size_t chunks(std::size_t positions) {
   return (positions + kChunk - 1) >> kChunkShift;
@@ -895,11 +896,11 @@ struct EndSearch {
   bool searched = false;
   int searchedFrom = 0, searchedEnd = 0;
   template <class Find>
-  int from(int from, int step, Find&& find) {
-    if (!searched || (from - searchedFrom) * step < 0 || (searchedEnd - from) * step < 0) {
+  int from(int at, int step, Find&& find) {
+    if (!searched || (at - searchedFrom) * step < 0 || (searchedEnd - at) * step < 0) {
       searched = true;
-      searchedFrom = from;
-      searchedEnd = find(from);
+      searchedFrom = at;
+      searchedEnd = find(at);
     }
     return searchedEnd;
   }
@@ -927,7 +928,6 @@ enum SlopeState : std::uint8_t {
 // A word, or a chunk of a strip, with at least this many positions to test
 // in 64 has its slope measures taken all at once.
 constexpr int kDenseSteps = 3;
-constexpr int kDenseStripSteps = 3;
 
 // Row y of a pass of directions 1 and 2. The four pixels of position m are
 // current (x, y), across (x, y + 1), next (x + step, y) and diagonal
@@ -1252,7 +1252,7 @@ class StripView {
           while (!before) before = starts_[static_cast<std::size_t>(--k) * kStrip + j];
           const int runStart = (k << kChunkShift) + highestBit(before);
           int runEnd = stepPos;
-          if (stepPos != n - 1 && hasFlag(stepPos, 2, j)) {
+          if (stepPos != n - 1 && hasFlag(stepPos, kNextDiagFlag, j)) {
             runEnd = ends.from(stepPos + 1, 1, [&](int from) { return endFrom(from, j); });
           }
           emit(j, runStart, stepPos, runEnd);
@@ -1273,7 +1273,7 @@ class StripView {
     if (!flagsDone_[c]) fillFlags(c);
     return flagWords_ + static_cast<std::size_t>(m) * kStripFlagWords;
   }
-  bool hasFlag(int m, int word, int j) { return ((flags(m)[word] >> j) & 1) != 0; }
+  bool hasFlag(int m, StripFlag word, int j) { return ((flags(m)[word] >> j) & 1) != 0; }
   // The other tests of the strip's rows in chunk c, a word a row for each
   // (bit j for column j): current against next, against diagonal, next
   // against diagonal, across against next by more than 95.
@@ -1286,10 +1286,10 @@ class StripView {
                       across = Direction == 3 ? b : b - 1;
     for (int m = m0; m < m1; ++m) {
       std::uint64_t* f = flagWords_ + static_cast<std::size_t>(m) * kStripFlagWords;
-      f[0] = bitsFrom(row(curNext_, m), b, w_);
-      f[1] = bitsFrom(row(curDiag_, m), diag, w_);
-      f[2] = bitsFrom(row(right_, m + 1), diag, w_);
-      f[3] = bitsFrom(row(across95_, m), across, w_);
+      f[kCurNextFlag] = bitsFrom(row(curNext_, m), b, w_);
+      f[kCurDiagFlag] = bitsFrom(row(curDiag_, m), diag, w_);
+      f[kNextDiagFlag] = bitsFrom(row(right_, m + 1), diag, w_);
+      f[kAcross95Flag] = bitsFrom(row(across95_, m), across, w_);
     }
   }
   // The first row from `from` on in column j whose stop bit is set (the last
@@ -1307,7 +1307,7 @@ class StripView {
       const int m0 = c << kChunkShift, m1 = std::min(m0 + kChunk, n);
       for (int m = m0; m < m1; ++m) {
         const std::uint64_t* f = flags(m);
-        words[m - m0] = m == n - 1 ? ~std::uint64_t{0} : ~(f[1] & f[2]);
+        words[m - m0] = m == n - 1 ? ~std::uint64_t{0} : ~(f[kCurDiagFlag] & f[kNextDiagFlag]);
       }
       std::fill(words + (m1 - m0), words + kStrip, ~std::uint64_t{0});
       transposeBits(words);
@@ -1332,15 +1332,16 @@ class StripView {
   void fill(int c) {
     const int m0 = c << kChunkShift, m1 = std::min(m0 + kChunk, n);
     int count = 0;
-    for (int m = m0; m < m1; ++m) count += countBits(edges_[m] & flags(m)[0]);
-    if (count >= kDenseStripSteps * w_) {
+    for (int m = m0; m < m1; ++m) count += countBits(edges_[m] & flags(m)[kCurNextFlag]);
+    if (count >= kDenseSteps * w_) {
       state_[c] = kDense;
       slopeRows<N, First>(run_, x0_, run_.area->yFirst + m0 - 1LL, m1 - m0 + 2, w_,
                           slopes_ + static_cast<std::ptrdiff_t>(m0 - 1) * kStrip, kStrip);
       for (int m = m0; m < m1; ++m) {
         const std::int16_t* k = slopes_ + static_cast<std::ptrdiff_t>(m) * kStrip;
         const std::uint64_t* f = flags(m);
-        stepBits<kNegative>(k, k - kStrip, k + kStrip, edges_[m] & f[0], f[3], &s1_[m], &s2_[m]);
+        stepBits<kNegative>(k, k - kStrip, k + kStrip, edges_[m] & f[kCurNextFlag],
+                            f[kAcross95Flag], &s1_[m], &s2_[m]);
       }
       return;
     }
@@ -1351,9 +1352,9 @@ class StripView {
   }
   void sparseSteps(int m) {
     const std::uint64_t* f = flags(m);
-    const std::uint64_t a95 = f[3];
+    const std::uint64_t a95 = f[kAcross95Flag];
     std::uint64_t s1 = 0, s2 = 0;
-    for (std::uint64_t cand = edges_[m] & f[0]; cand; cand &= cand - 1) {
+    for (std::uint64_t cand = edges_[m] & f[kCurNextFlag]; cand; cand &= cand - 1) {
       const int j = lowestBit(cand);
       auto before = [&] { return slope(m - 1, j); };
       auto after = [&] { return slope(m + 1, j); };
