@@ -370,11 +370,11 @@ bool makesNoCall(const Area& a, int mode, int limit) {
 // Fills the grid with the pixels of count planes of width x height from
 // planes[first] on around the area, each coordinate clamped into the planes
 // as the B routines clamp it.
-void fillGrid(const Layout& l, std::uint8_t* block, std::uint8_t* const planes[4], int width,
-              int height, int first, int count) {
+void fillGridRows(const Layout& l, std::uint8_t* block, std::uint8_t* const planes[4], int width,
+                  int height, int first, int count, std::size_t j0, std::size_t j1) {
   for (int c = 0; c < count; ++c) {
     std::uint8_t* grid = block + l.grid[c];
-    for (std::size_t j = 0; j < l.gridH; ++j) {
+    for (std::size_t j = j0; j < j1; ++j) {
       std::uint8_t* row = grid + j * l.gridW;
       if (width <= 0 || height <= 0) {
         std::memset(row, 0, l.gridW);
@@ -391,6 +391,10 @@ void fillGrid(const Layout& l, std::uint8_t* block, std::uint8_t* const planes[4
       std::memset(row + (in1 - x0), from[width - 1], static_cast<std::size_t>(x1 - in1));
     }
   }
+}
+void fillGrid(const Layout& l, std::uint8_t* block, std::uint8_t* const planes[4], int width,
+              int height, int first, int count) {
+  fillGridRows(l, block, planes, width, height, first, count, 0, l.gridH);
 }
 
 // ---- Line tests ----------------------------------------------------------------
@@ -723,69 +727,113 @@ constexpr std::int16_t kNoSlope = INT16_MIN;
 // come from six maps of bits, made once from the source in one sweep down
 // its rows. Bit b of row r of a map stands for pixel (xFirst - 1 + b,
 // yFirst - 1 + r).
+//
+// Map row r from grid rows r + 1 and r + 2. flat: both rows hold one byte
+// throughout, the same in both, so that no two of their pixels differ.
 template <int N, int First>
-void buildEdgeMaps(const Run& run) {
+void edgeMapRow(const Run& run, int r, bool flat) {
   const Layout& l = *run.layout;
   const Area& a = *run.area;
   std::uint64_t* maps[kMaps];
   for (int k = 0; k < kMaps; ++k) maps[k] = reinterpret_cast<std::uint64_t*>(run.block + l.map[k]);
   const int count = l.nx + 2;
-  for (int r = 0; r < l.ny + 2; ++r) {
-    const long long x = a.xFirst - 1LL, y = a.yFirst - 1LL + r;
-    const std::uint8_t *cur[N], *below[N];
-    for (int c = 0; c < N; ++c) {
-      cur[c] = run.at(First + c, x, y);
-      below[c] = run.at(First + c, x, y + 1);
+  const std::size_t mapRows = static_cast<std::size_t>(l.ny) + 2, row = static_cast<std::size_t>(r);
+  for (int k = 0; k < kMaps; ++k) maps[k][(l.mapWords - 1) * mapRows + row] = 0;
+  if (flat && run.atLeast != 0) {
+    for (std::size_t k = 0; k + 1 < l.mapWords; ++k) {
+      for (int m = 0; m < kMaps; ++m) maps[m][k * mapRows + row] = 0;
     }
-    const std::size_t mapRows = static_cast<std::size_t>(l.ny) + 2,
-                      row = static_cast<std::size_t>(r);
-    for (int i0 = 0, k = 0; i0 < count; i0 += kChunk, ++k) {
-      const int n = std::min(kChunk, count - i0);
-      const std::uint8_t *c0[N], *c1[N], *b0[N], *b1[N];
-      for (int c = 0; c < N; ++c) {
-        c0[c] = cur[c] + i0;
-        c1[c] = c0[c] + 1;
-        b0[c] = below[c] + i0;
-        b1[c] = b0[c] + 1;
-      }
-#if defined(__SSE2__)
-      // Sixteen positions at a time, each test's bits straight from the
-      // bytes' top bits. Past the last position the loads read on into the
-      // next row, or past the grid's last row into what follows it in the
-      // block; those bits are cleared.
-      std::uint64_t bits[kMaps] = {};
-      const __m128i limit = _mm_set1_epi8(static_cast<char>(run.atLeast));
-      const __m128i limit95 = _mm_set1_epi8(96);
-      for (int g = 0; g < n; g += 16) {
-        const __m128i below = largestDifference16<N>(c0, b0, g);
-        const __m128i right = largestDifference16<N>(c0, c1, g);
-        const __m128i fall = largestDifference16<N>(c0, b1, g);
-        const __m128i rise = largestDifference16<N>(c1, b0, g);
-        bits[kBelowMap] |= atLeastMask(below, limit) << g;
-        bits[kRightMap] |= atLeastMask(right, limit) << g;
-        bits[kFallMap] |= atLeastMask(fall, limit) << g;
-        bits[kRiseMap] |= atLeastMask(rise, limit) << g;
-        bits[kFall95Map] |= atLeastMask(fall, limit95) << g;
-        bits[kRise95Map] |= atLeastMask(rise, limit95) << g;
-      }
-      const std::uint64_t used = n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
-      for (int m = 0; m < kMaps; ++m) maps[m][k * mapRows + row] = bits[m] & used;
-#else
-      alignas(16) std::uint8_t d[4][kChunk];
-      largestDifferences<N>(c0, b0, n, d[0]);
-      largestDifferences<N>(c0, c1, n, d[1]);
-      largestDifferences<N>(c0, b1, n, d[2]);
-      largestDifferences<N>(c1, b0, n, d[3]);
-      maps[kBelowMap][k * mapRows + row] = atLeastBits(d[0], n, run.atLeast);
-      maps[kRightMap][k * mapRows + row] = atLeastBits(d[1], n, run.atLeast);
-      maps[kFallMap][k * mapRows + row] = atLeastBits(d[2], n, run.atLeast);
-      maps[kRiseMap][k * mapRows + row] = atLeastBits(d[3], n, run.atLeast);
-      maps[kFall95Map][k * mapRows + row] = atLeastBits(d[2], n, 96);
-      maps[kRise95Map][k * mapRows + row] = atLeastBits(d[3], n, 96);
-#endif
-    }
-    for (int k = 0; k < kMaps; ++k) maps[k][(l.mapWords - 1) * mapRows + row] = 0;
+    return;
   }
+  const long long x = a.xFirst - 1LL, y = a.yFirst - 1LL + r;
+  const std::uint8_t *cur[N], *below[N];
+  for (int c = 0; c < N; ++c) {
+    cur[c] = run.at(First + c, x, y);
+    below[c] = run.at(First + c, x, y + 1);
+  }
+  for (int i0 = 0, k = 0; i0 < count; i0 += kChunk, ++k) {
+    const int n = std::min(kChunk, count - i0);
+    const std::uint8_t *c0[N], *c1[N], *b0[N], *b1[N];
+    for (int c = 0; c < N; ++c) {
+      c0[c] = cur[c] + i0;
+      c1[c] = c0[c] + 1;
+      b0[c] = below[c] + i0;
+      b1[c] = b0[c] + 1;
+    }
+#if defined(__SSE2__)
+    // Sixteen positions at a time, each test's bits straight from the
+    // bytes' top bits. Past the last position the loads read on into the
+    // next row, or past the grid's last row into what follows it in the
+    // block; those bits are cleared.
+    std::uint64_t bits[kMaps] = {};
+    const __m128i limit = _mm_set1_epi8(static_cast<char>(run.atLeast));
+    const __m128i limit95 = _mm_set1_epi8(96);
+    for (int g = 0; g < n; g += 16) {
+      const __m128i below = largestDifference16<N>(c0, b0, g);
+      const __m128i right = largestDifference16<N>(c0, c1, g);
+      const __m128i fall = largestDifference16<N>(c0, b1, g);
+      const __m128i rise = largestDifference16<N>(c1, b0, g);
+      bits[kBelowMap] |= atLeastMask(below, limit) << g;
+      bits[kRightMap] |= atLeastMask(right, limit) << g;
+      bits[kFallMap] |= atLeastMask(fall, limit) << g;
+      bits[kRiseMap] |= atLeastMask(rise, limit) << g;
+      bits[kFall95Map] |= atLeastMask(fall, limit95) << g;
+      bits[kRise95Map] |= atLeastMask(rise, limit95) << g;
+    }
+    const std::uint64_t used = n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+    for (int m = 0; m < kMaps; ++m) maps[m][k * mapRows + row] = bits[m] & used;
+#else
+    alignas(16) std::uint8_t d[4][kChunk];
+    largestDifferences<N>(c0, b0, n, d[0]);
+    largestDifferences<N>(c0, c1, n, d[1]);
+    largestDifferences<N>(c0, b1, n, d[2]);
+    largestDifferences<N>(c1, b0, n, d[3]);
+    maps[kBelowMap][k * mapRows + row] = atLeastBits(d[0], n, run.atLeast);
+    maps[kRightMap][k * mapRows + row] = atLeastBits(d[1], n, run.atLeast);
+    maps[kFallMap][k * mapRows + row] = atLeastBits(d[2], n, run.atLeast);
+    maps[kRiseMap][k * mapRows + row] = atLeastBits(d[3], n, run.atLeast);
+    maps[kFall95Map][k * mapRows + row] = atLeastBits(d[2], n, 96);
+    maps[kRise95Map][k * mapRows + row] = atLeastBits(d[3], n, 96);
+#endif
+  }
+}
+
+// Fills the grid with channels First .. First + N - 1 of the width x height
+// planes `source` and makes the edge maps from it, a row after the grid row
+// it needs, while those rows are still near. True when the grid holds one
+// byte throughout.
+template <int N, int First>
+bool fillGridAndMaps(const Run& run, std::uint8_t* const source[4], int width, int height) {
+  const Layout& l = *run.layout;
+  // Whether grid row j holds one byte throughout in each channel, those
+  // bytes in v.
+  struct Flat {
+    bool flat;
+    std::uint8_t v[N];
+    bool same(const Flat& o) const { return flat && o.flat && std::memcmp(v, o.v, N) == 0; }
+  };
+  auto flatRow = [&](std::size_t j) {
+    Flat f{true, {}};
+    for (int c = 0; c < N; ++c) {
+      const std::uint8_t* row = run.block + l.grid[c] + j * l.gridW;
+      f.v[c] = row[0];
+      if (l.gridW > 1 && std::memcmp(row, row + 1, l.gridW - 1) != 0) f.flat = false;
+    }
+    return f;
+  };
+  fillGridRows(l, run.block, source, width, height, First, N, 0, 2);
+  const Flat first = flatRow(0);
+  Flat before = flatRow(1);
+  bool uniform = first.same(before);
+  for (int r = 0; r < l.ny + 2; ++r) {
+    const std::size_t j = static_cast<std::size_t>(r) + 2;
+    fillGridRows(l, run.block, source, width, height, First, N, j, j + 1);
+    const Flat here = flatRow(j);
+    uniform = uniform && first.same(here);
+    edgeMapRow<N, First>(run, r, before.same(here));
+    before = here;
+  }
+  return uniform;
 }
 
 // Bit b of a map's row.
@@ -1404,29 +1452,14 @@ void columnPass(const Run& run) {
   }
 }
 
-// The four passes of one channel group, with its source planes in the grid.
+// The four passes of one channel group, with its source planes in the grid
+// and its edge maps made.
 template <class Channel>
 void passes(const Run& run) {
-  buildEdgeMaps<Channels<Channel>::kCount, Channels<Channel>::kFirst>(run);
   rowPass<1, Channel>(run);
   rowPass<2, Channel>(run);
   columnPass<3, Channel>(run);
   columnPass<4, Channel>(run);
-}
-
-// Whether each of the first count grid planes holds one byte throughout (an
-// opaque frame's alpha, say) while an edge needs a difference of 1 or more:
-// then no test finds an edge and the passes would make no call. (A
-// Threshold above 256 makes every position an edge, even there.)
-bool gridUniform(const Run& run, int count) {
-  if (run.atLeast == 0) return false;
-  const Layout& l = *run.layout;
-  const std::size_t size = l.gridW * l.gridH;
-  for (int c = 0; c < count; ++c) {
-    const std::uint8_t* grid = run.block + l.grid[c];
-    if (size > 1 && std::memcmp(grid, grid + 1, size - 1) != 0) return false;
-  }
-  return true;
 }
 
 // The passes over area, reading the source from `source` (width x height
@@ -1450,18 +1483,21 @@ void scanPlanes(const FilterInstance* inst, const Area& area, const Layout& layo
   // as they were; those are never used, but they are compared with the rest
   // a row at a time.
   std::memset(block + layout.stripSlopes, 0, (layout.gridH - 2) * kStrip * sizeof(std::int16_t));
+  // A grid of one byte throughout in each channel (an opaque frame's alpha,
+  // say) gives no edge and no call where an edge needs a difference of 1 or
+  // more; a Threshold above 256 makes every position an edge, even there.
   if (mode & 1) {
-    fillGrid(layout, block, source, width, height, 0, 3);
+    const bool uniform = fillGridAndMaps<3, 0>(run, source, width, height);
     for (int c = 0; c < 3; ++c) run.src.plane[c] = block + layout.grid[c];
     run.src.plane[3] = nullptr;
-    if (!gridUniform(run, 3)) passes<ColourChannel>(run);
+    if (!uniform || run.atLeast == 0) passes<ColourChannel>(run);
   }
   if (mode & 2) {
     run.src.size = layout.total - layout.grid[0];
-    fillGrid(layout, block, source, width, height, 3, 1);
+    const bool uniform = fillGridAndMaps<1, 3>(run, source, width, height);
     for (int c = 0; c < 3; ++c) run.src.plane[c] = nullptr;
     run.src.plane[3] = block + layout.grid[0];
-    if (!gridUniform(run, 1)) passes<AlphaChannel>(run);
+    if (!uniform || run.atLeast == 0) passes<AlphaChannel>(run);
   }
 }
 
