@@ -282,7 +282,7 @@ struct Layout {
   std::size_t grid[3];   // planes R, G, B, or A in the first
   std::size_t mapWords;  // words of a row of an edge map
   std::size_t map[6];    // the edge maps (kRowMap ...)
-  std::size_t rowSlopes, rowDone, rowS1, rowS2;
+  std::size_t rowSlopes, rowDone, rowS1, rowS2, rowBlocks, rowBlocksOf;
   std::size_t stripEdges, stripFlags, stripSlopes, stripS1, stripS2;
   std::size_t stripSteps, stripStarts, stripStops, stripDone, stripFlagsDone, stripStopsDone;
   std::size_t total;
@@ -344,6 +344,8 @@ bool layoutFor(const Area& a, int mode, Layout* out) {
   for (int k = 0; k < kMaps; ++k) l.map[k] = s.add((ny + 2) * l.mapWords, sizeof(std::uint64_t));
   l.rowSlopes = s.add(nx + 2, sizeof(std::int16_t));
   l.rowDone = s.add(l.mapWords, 1);
+  l.rowBlocks = s.add(2 * l.mapWords * kBlockRoom, sizeof(std::int16_t));
+  l.rowBlocksOf = s.add(2 * l.mapWords, sizeof(long long));
   l.rowS1 = s.add(l.mapWords, sizeof(std::uint64_t));
   l.rowS2 = s.add(l.mapWords, sizeof(std::uint64_t));
   l.stripEdges = s.add(ny, sizeof(std::uint64_t));
@@ -1006,6 +1008,8 @@ class RowView {
     across95_ = row(Direction == 1 ? kRise95Map : kFall95Map, 0);
     slopes_ = reinterpret_cast<std::int16_t*>(run.block + l.rowSlopes) + 1;
     state_ = run.block + l.rowDone;
+    blocks_ = reinterpret_cast<std::int16_t*>(run.block + l.rowBlocks);
+    blocksOf_ = reinterpret_cast<long long*>(run.block + l.rowBlocksOf);
     s1_ = reinterpret_cast<std::uint64_t*>(run.block + l.rowS1);
     s2_ = reinterpret_cast<std::uint64_t*>(run.block + l.rowS2);
   }
@@ -1133,8 +1137,13 @@ class RowView {
       // ks[t] is the measure at own - 1 + t; those outside -1 .. n are unused.
       alignas(16) std::int16_t ks[72] = {};
       const long long lo = std::max<long long>(own - 1, -1), hi = std::min<long long>(own + 64, n);
-      slopeSpan<N, First>(run_, run_.area->xFirst + lo, y_, static_cast<int>(hi - lo + 1),
-                          ks + (lo - own + 1));
+      if (y_ >= 1) {
+        // The measure at x adds the blocks at x - 1 and x of rows y - 1 and y.
+        const long long x = run_.area->xFirst + lo;
+        const int count = static_cast<int>(hi - lo + 1);
+        addBlocks(blocks(k, y_ - 1LL, x - 1, count + 1), blocks(k, y_, x - 1, count + 1), x, count,
+                  ks + (lo - own + 1));
+      }
       std::memcpy(slopes_ + lo, ks + (lo - own + 1),
                   static_cast<std::size_t>(hi - lo + 1) * sizeof(std::int16_t));
       stepBits<kNegative>(ks + 1, Direction == 1 ? ks : ks + 2, Direction == 1 ? ks + 2 : ks, cand,
@@ -1144,6 +1153,18 @@ class RowView {
     state_[k] = kSparse;
     const long long lo = std::max<long long>(own, -1), hi = std::min<long long>(own + 63, n);
     if (lo <= hi) std::fill(slopes_ + lo, slopes_ + hi + 1, kNoSlope);
+  }
+  // The count blocks of row y from x0 on that word k's measures add: made
+  // once for the two rows they serve, kept a word at a time in two rows of
+  // words (y even, y odd), each marked with the row it holds.
+  const std::int16_t* blocks(std::size_t k, long long y, long long x0, int count) {
+    const std::size_t at = static_cast<std::size_t>(y & 1) * words_ + k;
+    std::int16_t* out = blocks_ + at * kBlockRoom;
+    if (blocksOf_[at] != y) {
+      blockRow<N, First>(run_, x0, y, count, out);
+      blocksOf_[at] = y;
+    }
+    return out;
   }
   void sparseSteps(std::size_t k) {
     const std::uint64_t a95 = shifted(across95_, k, kOwn);
@@ -1165,6 +1186,8 @@ class RowView {
   MapRow edges_, curNext_, curDiag_, nextDiag_, across95_;
   std::int16_t* slopes_;  // index -1 .. n
   std::uint8_t* state_;   // a SlopeState a word
+  std::int16_t* blocks_;  // kBlockRoom a word, a row of words for even y, one for odd
+  long long* blocksOf_;   // the row each word of blocks_ holds
   std::uint64_t *s1_, *s2_;
 };
 
@@ -1173,6 +1196,9 @@ template <int Direction, class Channel>
 void rowPass(const Run& run) {
   constexpr int N = Channels<Channel>::kCount, First = Channels<Channel>::kFirst;
   const Area& a = *run.area;
+  // No row's blocks are kept yet.
+  long long* blocksOf = reinterpret_cast<long long*>(run.block + run.layout->rowBlocksOf);
+  std::fill(blocksOf, blocksOf + 2 * run.layout->mapWords, LLONG_MIN);
   for (int y = a.yFirst; y <= a.yLast; ++y) {
     RowView<Direction, N, First> line(run, y);
     if (!line.start()) continue;
