@@ -31,6 +31,16 @@
 
 namespace {
 
+// For the few small helpers of the walks that must stay inline there, and a
+// path of theirs that must not.
+#if defined(__GNUC__)
+#define ORU_ALWAYS_INLINE inline __attribute__((always_inline))
+#define ORU_NOINLINE __attribute__((noinline))
+#else
+#define ORU_ALWAYS_INLINE inline
+#define ORU_NOINLINE
+#endif
+
 using kernel_body::AlphaChannel;
 using kernel_body::ColourChannel;
 
@@ -172,10 +182,17 @@ inline int weightStep(int l) {
 // One kernel call straight on planes: the bytes that
 // kernel_body::run leaves through the module's byte routines. src and dst
 // are distinct planes; every pixel the call reaches lies in them.
-template <int Direction, class Channel>
+// Lined: a kernel of direction 3 or 4 on a column laid out as a row (the
+// planes' x is the column's y, their y the column's x), so that its pixels
+// lie next to each other.
+template <int Direction, class Channel, bool Lined = false>
 void planeKernel(const PlaneSet& src, const PlaneSet& dst, int strength, int runStart, int stepPos,
                  int runEnd, int line) {
-  static constexpr kernel_body::Geometry g = kernel_body::kGeometry[Direction - 1];
+  static constexpr kernel_body::Geometry g = [] {
+    kernel_body::Geometry geometry = kernel_body::kGeometry[Direction - 1];
+    if (Lined) geometry.alongRow = true;
+    return geometry;
+  }();
   int blendStart = 0, blendEnd = 0;
   if (!kernel_body::blendSpan<Direction>(runStart, stepPos, runEnd, &blendStart, &blendEnd)) return;
   const unsigned sw = static_cast<unsigned>(strength);
@@ -285,8 +302,15 @@ struct Layout {
   std::size_t rowSlopes, rowDone, rowS1, rowS2, rowBlocks, rowBlocksOf;
   std::size_t stripEdges, stripFlags, stripSlopes, stripS1, stripS2;
   std::size_t stripSteps, stripStarts, stripStops, stripDone, stripFlagsDone, stripStopsDone;
+  std::size_t columnLine, columnLineSize;  // busy columns' pixels as lines (kColumnLines)
   std::size_t total;
 };
+
+// A group of busy columns of a column pass is smoothed on lines: for each
+// channel, a line for each column of the destination, and for each of the
+// source's columns from the one before the group to the one after it.
+constexpr int kColumnGroup = 8;
+constexpr int kColumnLines = 3 * kColumnGroup + 3 * (kColumnGroup + 2);
 
 // Positions of a line are tested in chunks: the edge test at every position
 // first, the other tests and the slope measures only in the chunks the walk
@@ -359,6 +383,10 @@ bool layoutFor(const Area& a, int mode, Layout* out) {
   l.stripDone = s.add(columnChunks, 1);
   l.stripFlagsDone = s.add(columnChunks, 1);
   l.stripStopsDone = s.add(columnChunks, 1);
+  // Each line rows yFirst - 1 .. yLast + 1, with room for a last group of
+  // eight read and written back as read.
+  l.columnLineSize = ny + 2 + 16;
+  l.columnLine = s.add(kColumnLines, l.columnLineSize);
   l.total = s.total;
   return s.fits;
 }
@@ -488,7 +516,7 @@ struct MapRow {
 // count (<= 64) bits of a row of an edge map from bit `from` on, as the low
 // bits of a word. A row has a word more than its bits need.
 template <class Row>
-inline std::uint64_t bitsFrom(const Row& row, std::size_t from, int count) {
+ORU_ALWAYS_INLINE std::uint64_t bitsFrom(const Row& row, std::size_t from, int count) {
   const std::size_t k = from >> 6;
   const unsigned shift = static_cast<unsigned>(from & 63);
   std::uint64_t bits = row[k] >> shift;
@@ -958,13 +986,18 @@ struct EndSearch {
 
 // ---- Passes ----------------------------------------------------------------------
 
-template <int Direction, class Channel>
-void callKernel(const Run& run, int runStart, int stepPos, int runEnd, int line) {
+template <int Direction, class Channel, bool Lined = false>
+void callKernel(const Run& run, const PlaneSet& src, const PlaneSet& dst, int runStart, int stepPos,
+                int runEnd, int line) {
 #if defined(ORU_TEST_HOOKS)
   if (kernelTrace) kernelTrace(Direction, Channel::kAlpha, runStart, stepPos, runEnd, line);
   if (kernelCallsSkipped) return;
 #endif
-  planeKernel<Direction, Channel>(run.src, run.dst, run.strength, runStart, stepPos, runEnd, line);
+  planeKernel<Direction, Channel, Lined>(src, dst, run.strength, runStart, stepPos, runEnd, line);
+}
+template <int Direction, class Channel>
+void callKernel(const Run& run, int runStart, int stepPos, int runEnd, int line) {
+  callKernel<Direction, Channel>(run, run.src, run.dst, runStart, stepPos, runEnd, line);
 }
 
 // What is known of the slope measures of a word of a row, or of a chunk of
@@ -1074,7 +1107,7 @@ class RowView {
   static std::size_t bit(int m) { return static_cast<std::size_t>(m) + 1; }
   static int position(std::size_t k, int at) { return static_cast<int>(k * 64) + at - 1; }
   // Word k of a map row with bit i holding the row's bit 64k + i + d.
-  static std::uint64_t shifted(const MapRow& row, std::size_t k, int d) {
+  ORU_ALWAYS_INLINE static std::uint64_t shifted(const MapRow& row, std::size_t k, int d) {
     if (d == 0) return row[k];
     if (d > 0) return (row[k] >> 1) | (row[k + 1] << 63);
     return (row[k] << 1) | (k ? row[k - 1] >> 63 : 0);
@@ -1268,11 +1301,12 @@ class StripView {
     return true;
   }
 
-  // Calls emit(j, runStart, stepPos, runEnd) for every step the table scan
+  // Calls emit(j, runStart, stepPos, runEnd), or emitLined for the columns
+  // of a group handed over on lines (below), for every step the table scan
   // smooths in column j of the strip, column after column in the pass's
   // order.
-  template <class Emit>
-  void walk(Emit&& emit) {
+  template <class Emit, class EmitLined, class Group>
+  void walk(Emit&& emit, EmitLined&& emitLined, Group&& group) {
     const int chunkCount = static_cast<int>(chunks(static_cast<std::size_t>(n)));
     for (int c = 0; c < chunkCount; ++c) {
       const int m0 = c << kChunkShift, m1 = std::min(m0 + kChunk, n);
@@ -1287,6 +1321,7 @@ class StripView {
     // The states, steps and run starts a row at a time, then each chunk's
     // turned into a word a column.
     std::uint64_t out = ~std::uint64_t{0};
+    int rowsWithSteps = 0;
     for (int c = 0; c < chunkCount; ++c) {
       const int m0 = c << kChunkShift, m1 = std::min(m0 + kChunk, n);
       std::uint64_t* steps = steps_ + static_cast<std::size_t>(c) * kStrip;
@@ -1306,15 +1341,64 @@ class StripView {
         starts[m - m0] = st;
         anySteps |= s;
         anyStarts |= st;
+        rowsWithSteps += s != 0;
       }
       std::fill(steps + (m1 - m0), steps + kStrip, std::uint64_t{0});
       std::fill(starts + (m1 - m0), starts + kStrip, std::uint64_t{0});
       if (anySteps) transposeBits(steps);
       if (anyStarts) transposeBits(starts);
     }
-    for (int i = 0; i < w_; ++i) {
-      const int j = Direction == 3 ? i : w_ - 1 - i;
-      if (!((any_ >> j) & 1)) continue;
+    // The columns in groups of kGroup in the pass's order. Where most of the
+    // strip's rows have steps, a group whose columns are busy enough is
+    // handed over with group(jLo, jHi, true) before its columns' steps,
+    // which then go to emitLined, and group(jLo, jHi, false) after them.
+    const bool busy = 2 * rowsWithSteps >= n;
+    for (int g0 = 0; g0 < w_; g0 += kGroup) {
+      const int g1 = std::min(g0 + kGroup, w_);
+      const int jLo = Direction == 3 ? g0 : w_ - g1, jHi = Direction == 3 ? g1 - 1 : w_ - 1 - g0;
+      if (busy) {
+        long long steps = 0;
+        for (int j = jLo; j <= jHi; ++j) {
+          for (int c = 0; c < chunkCount; ++c) {
+            steps += countBits(steps_[static_cast<std::size_t>(c) * kStrip + j]);
+          }
+        }
+        // The copies pay for themselves where the calls are many, a step
+        // for every four positions, and their runs reach beyond their steps.
+        const int w = g1 - g0;
+        if (steps * 4 >= (n + 2LL) * w && edgesIn(jLo, jHi) >= 2 * steps) {
+          group(jLo, jHi, true);
+          linedColumns(g0, g1, chunkCount, emitLined);
+          group(jLo, jHi, false);
+          continue;
+        }
+      }
+      for (int i = g0; i < g1; ++i) columnSteps(Direction == 3 ? i : w_ - 1 - i, chunkCount, emit);
+    }
+  }
+
+  // Columns handed over in groups of this many.
+  static constexpr int kGroup = kColumnGroup;
+
+ private:
+  // The edges in columns jLo .. jHi.
+  long long edgesIn(int jLo, int jHi) const {
+    const int w = jHi - jLo + 1;
+    const std::uint64_t mask = (w >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << w) - 1) << jLo;
+    long long count = 0;
+    for (int m = 0; m < n; ++m) count += countBits(edges_[m] & mask);
+    return count;
+  }
+  // The steps of the columns of walk indices g0 .. g1 - 1 on lines, out of
+  // line: the walk of the many strips that never come here stays as small.
+  template <class Emit>
+  ORU_NOINLINE void linedColumns(int g0, int g1, int chunkCount, Emit& emit) {
+    for (int i = g0; i < g1; ++i) columnSteps(Direction == 3 ? i : w_ - 1 - i, chunkCount, emit);
+  }
+  template <class Emit>
+  ORU_ALWAYS_INLINE void columnSteps(int j, int chunkCount, Emit& emit) {
+    {
+      if (!((any_ >> j) & 1)) return;
       EndSearch ends;
       for (int c = 0; c < chunkCount; ++c) {
         for (std::uint64_t s = steps_[static_cast<std::size_t>(c) * kStrip + j]; s; s &= s - 1) {
@@ -1335,7 +1419,6 @@ class StripView {
     }
   }
 
- private:
   // Row m of a map's rows from position 0 on.
   MapRow row(const std::uint64_t* map, int m) const { return MapRow{map + m, mapRows_}; }
   // The maps' bit of column j of the strip.
@@ -1453,12 +1536,76 @@ class StripView {
   std::uint64_t any_ = 0;                          // the columns with an edge
 };
 
+// Columns xLo .. xHi of a column pass laid out as rows: position y of column
+// x at (y, x) of the lines, so that a column's pixels lie next to each
+// other; the destination's columns in `dst`, the source's from xLo - 1 to
+// xHi + 1 in `src`. Rows yFirst - 1 .. yLast + 1 are copied, all that the
+// columns' kernels reach; each kernel reaches its own column alone in the
+// destination, so the columns of a group may be copied together.
+template <int N, int First>
+struct ColumnLines {
+  const Run& run;
+  PlaneSet src{}, dst{};
+  int length;
+  int xLo = 0, xHi = -1;
+
+  explicit ColumnLines(const Run& r) : run(r) {
+    const Layout& l = *run.layout;
+    length = l.ny + 2;
+    std::uint8_t* at = run.block + l.columnLine;
+    const std::size_t size = l.columnLineSize;
+    for (int c = 0; c < N; ++c) {
+      dst.plane[First + c] = at + c * kColumnGroup * size;
+      src.plane[First + c] = at + (3 * kColumnGroup + c * (kColumnGroup + 2)) * size;
+    }
+    dst.originX = src.originX = run.area->yFirst - 1LL;
+    dst.stride = src.stride = static_cast<long long>(size);
+    dst.size = kColumnGroup * size;
+    src.size = (kColumnGroup + 2) * size;
+  }
+  // Copies columns lo .. hi in; their kernels then run on the lines.
+  void take(int lo, int hi) {
+    xLo = lo;
+    xHi = hi;
+    dst.originY = lo;
+    src.originY = lo - 1LL;
+    const int y0 = run.area->yFirst - 1, w = hi - lo + 1;
+    const std::size_t size = static_cast<std::size_t>(dst.stride);
+    const std::ptrdiff_t dStride = static_cast<std::ptrdiff_t>(run.dst.stride),
+                         sStride = static_cast<std::ptrdiff_t>(run.src.stride);
+    for (int c = 0; c < N; ++c) {
+      const std::uint8_t* from = run.dst.plane[First + c] + run.dst.at(lo, y0);
+      const std::uint8_t* left = run.src.plane[First + c] + run.src.at(lo - 1, y0);
+      std::uint8_t* d = dst.plane[First + c];
+      std::uint8_t* s = src.plane[First + c];
+      for (int i = 0; i < length; ++i, from += dStride, left += sStride) {
+        for (int k = 0; k < w; ++k) d[k * size + i] = from[k];
+        for (int k = 0; k < w + 2; ++k) s[k * size + i] = left[k];
+      }
+    }
+  }
+  // Copies the columns' destination bytes back.
+  void giveBack() {
+    const int y0 = run.area->yFirst - 1, w = xHi - xLo + 1;
+    const std::size_t size = static_cast<std::size_t>(dst.stride);
+    const std::ptrdiff_t dStride = static_cast<std::ptrdiff_t>(run.dst.stride);
+    for (int c = 0; c < N; ++c) {
+      std::uint8_t* to = run.dst.plane[First + c] + run.dst.at(xLo, y0);
+      const std::uint8_t* d = dst.plane[First + c];
+      for (int i = 0; i < length; ++i, to += dStride) {
+        for (int k = 0; k < w; ++k) to[k] = d[k * size + i];
+      }
+    }
+  }
+};
+
 // Directions 3 and 4: lines are columns, from the first to the last for 3 and
 // from the last to the first for 4; positions run down each column.
 template <int Direction, class Channel>
 void columnPass(const Run& run) {
   constexpr int N = Channels<Channel>::kCount, First = Channels<Channel>::kFirst;
   const Area& a = *run.area;
+  ColumnLines<N, First> lines(run);
   const int nx = run.layout->nx;
   const int strips = (nx + kStrip - 1) / kStrip;
   for (int k = 0; k < strips; ++k) {
@@ -1472,9 +1619,21 @@ void columnPass(const Run& run) {
     }
     StripView<Direction, N, First> strip(run, x0, x1 - x0 + 1);
     if (!strip.start()) continue;
-    strip.walk([&](int j, int r, int p, int e) {
-      callKernel<Direction, Channel>(run, a.yFirst + r, a.yFirst + p, a.yFirst + e, x0 + j);
-    });
+    strip.walk(
+        [&](int j, int r, int p, int e) {
+          callKernel<Direction, Channel>(run, a.yFirst + r, a.yFirst + p, a.yFirst + e, x0 + j);
+        },
+        [&](int j, int r, int p, int e) {
+          callKernel<Direction, Channel, true>(run, lines.src, lines.dst, a.yFirst + r,
+                                               a.yFirst + p, a.yFirst + e, x0 + j);
+        },
+        [&](int jLo, int jHi, bool take) {
+          if (take) {
+            lines.take(x0 + jLo, x0 + jHi);
+          } else {
+            lines.giveBack();
+          }
+        });
   }
 }
 
