@@ -1536,6 +1536,72 @@ class StripView {
   std::uint64_t any_ = 0;                          // the columns with an edge
 };
 
+#if defined(__SSE2__)
+// Bytes 0 .. 7 of sixteen rows (row r at p + r * stride) to eight lines of
+// sixteen bytes (line k, byte k of every row, at out + k * lineStride).
+inline void rowsToLines(const std::uint8_t* p, std::ptrdiff_t stride, std::uint8_t* out,
+                        std::size_t lineStride) {
+  auto row = [&](int r) {
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + r * stride));
+  };
+  // Byte k of rows 2i and 2i + 1 in 16-bit lane k.
+  __m128i a[8];
+  for (int i = 0; i < 8; ++i) a[i] = _mm_unpacklo_epi8(row(2 * i), row(2 * i + 1));
+  // b[2g]: bytes 0 .. 3 of rows 4g .. 4g + 3, byte k in 32-bit lane k;
+  // b[2g + 1]: bytes 4 .. 7.
+  __m128i b[8];
+  for (int g = 0; g < 4; ++g) {
+    b[2 * g] = _mm_unpacklo_epi16(a[2 * g], a[2 * g + 1]);
+    b[2 * g + 1] = _mm_unpackhi_epi16(a[2 * g], a[2 * g + 1]);
+  }
+  for (int h = 0; h < 2; ++h) {
+    // Bytes 4h .. 4h + 3 of rows 0 .. 7 (lo) and 8 .. 15 (hi), a byte to a
+    // 64-bit lane, two bytes a register.
+    const __m128i lo01 = _mm_unpacklo_epi32(b[h], b[2 + h]),
+                  lo23 = _mm_unpackhi_epi32(b[h], b[2 + h]);
+    const __m128i hi01 = _mm_unpacklo_epi32(b[4 + h], b[6 + h]),
+                  hi23 = _mm_unpackhi_epi32(b[4 + h], b[6 + h]);
+    const __m128i line[4] = {_mm_unpacklo_epi64(lo01, hi01), _mm_unpackhi_epi64(lo01, hi01),
+                             _mm_unpacklo_epi64(lo23, hi23), _mm_unpackhi_epi64(lo23, hi23)};
+    for (int k = 0; k < 4; ++k) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + (4 * h + k) * lineStride), line[k]);
+    }
+  }
+}
+// The other way: bytes i of eight lines (line k at in + k * lineStride) to
+// byte k of sixteen rows (row i at p + i * stride).
+inline void linesToRows(const std::uint8_t* in, std::size_t lineStride, std::uint8_t* p,
+                        std::ptrdiff_t stride) {
+  auto line = [&](int k) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k * lineStride));
+  };
+  // e[2j]: bytes of lines 2j and 2j + 1 of rows 0 .. 7, a row to a 16-bit
+  // lane; e[2j + 1]: rows 8 .. 15.
+  __m128i e[8];
+  for (int j = 0; j < 4; ++j) {
+    const __m128i l0 = line(2 * j), l1 = line(2 * j + 1);
+    e[2 * j] = _mm_unpacklo_epi8(l0, l1);
+    e[2 * j + 1] = _mm_unpackhi_epi8(l0, l1);
+  }
+  for (int q = 0; q < 2; ++q) {
+    // Lines 0 .. 3 (f0) and 4 .. 7 (f4) of rows 8q .. 8q + 3 (lo) and
+    // 8q + 4 .. 8q + 7 (hi), a row to a 32-bit lane.
+    const __m128i f0lo = _mm_unpacklo_epi16(e[q], e[2 + q]),
+                  f0hi = _mm_unpackhi_epi16(e[q], e[2 + q]);
+    const __m128i f4lo = _mm_unpacklo_epi16(e[4 + q], e[6 + q]),
+                  f4hi = _mm_unpackhi_epi16(e[4 + q], e[6 + q]);
+    const __m128i rows[4] = {_mm_unpacklo_epi32(f0lo, f4lo), _mm_unpackhi_epi32(f0lo, f4lo),
+                             _mm_unpacklo_epi32(f0hi, f4hi), _mm_unpackhi_epi32(f0hi, f4hi)};
+    for (int k = 0; k < 4; ++k) {
+      std::uint8_t* at = p + (8 * q + 2 * k) * stride;
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(at), rows[k]);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(at + stride),
+                       _mm_unpackhi_epi64(rows[k], rows[k]));
+    }
+  }
+}
+#endif
+
 // Columns xLo .. xHi of a column pass laid out as rows: position y of column
 // x at (y, x) of the lines, so that a column's pixels lie next to each
 // other; the destination's columns in `dst`, the source's from xLo - 1 to
@@ -1578,7 +1644,19 @@ struct ColumnLines {
       const std::uint8_t* left = run.src.plane[First + c] + run.src.at(lo - 1, y0);
       std::uint8_t* d = dst.plane[First + c];
       std::uint8_t* s = src.plane[First + c];
-      for (int i = 0; i < length; ++i, from += dStride, left += sStride) {
+      int i = 0;
+#if defined(__SSE2__)
+      if (w == kColumnGroup) {
+        // Sixteen rows at a time; the source's ten columns as columns 0 .. 7
+        // and 2 .. 9.
+        for (; i + 16 <= length; i += 16, from += 16 * dStride, left += 16 * sStride) {
+          rowsToLines(from, dStride, d + i, size);
+          rowsToLines(left, sStride, s + i, size);
+          rowsToLines(left + 2, sStride, s + 2 * size + i, size);
+        }
+      }
+#endif
+      for (; i < length; ++i, from += dStride, left += sStride) {
         for (int k = 0; k < w; ++k) d[k * size + i] = from[k];
         for (int k = 0; k < w + 2; ++k) s[k * size + i] = left[k];
       }
@@ -1592,7 +1670,13 @@ struct ColumnLines {
     for (int c = 0; c < N; ++c) {
       std::uint8_t* to = run.dst.plane[First + c] + run.dst.at(xLo, y0);
       const std::uint8_t* d = dst.plane[First + c];
-      for (int i = 0; i < length; ++i, to += dStride) {
+      int i = 0;
+#if defined(__SSE2__)
+      if (w == kColumnGroup) {
+        for (; i + 16 <= length; i += 16, to += 16 * dStride) linesToRows(d + i, size, to, dStride);
+      }
+#endif
+      for (; i < length; ++i, to += dStride) {
         for (int k = 0; k < w; ++k) to[k] = d[k * size + i];
       }
     }
