@@ -1396,25 +1396,24 @@ class StripView {
     for (int i = g0; i < g1; ++i) columnSteps(Direction == 3 ? i : w_ - 1 - i, chunkCount, emit);
   }
   template <class Emit>
+  // The steps of column j, to emit.
   ORU_ALWAYS_INLINE void columnSteps(int j, int chunkCount, Emit& emit) {
-    {
-      if (!((any_ >> j) & 1)) return;
-      EndSearch ends;
-      for (int c = 0; c < chunkCount; ++c) {
-        for (std::uint64_t s = steps_[static_cast<std::size_t>(c) * kStrip + j]; s; s &= s - 1) {
-          const int at = lowestBit(s), stepPos = (c << kChunkShift) + at;
-          // The run's start: the last start at or before its step.
-          int k = c;
-          std::uint64_t before =
-              starts_[static_cast<std::size_t>(k) * kStrip + j] & (~std::uint64_t{0} >> (63 - at));
-          while (!before) before = starts_[static_cast<std::size_t>(--k) * kStrip + j];
-          const int runStart = (k << kChunkShift) + highestBit(before);
-          int runEnd = stepPos;
-          if (stepPos != n - 1 && hasFlag(stepPos, kNextDiagFlag, j)) {
-            runEnd = ends.from(stepPos + 1, 1, [&](int from) { return endFrom(from, j); });
-          }
-          emit(j, runStart, stepPos, runEnd);
+    if (!((any_ >> j) & 1)) return;
+    EndSearch ends;
+    for (int c = 0; c < chunkCount; ++c) {
+      for (std::uint64_t s = steps_[static_cast<std::size_t>(c) * kStrip + j]; s; s &= s - 1) {
+        const int at = lowestBit(s), stepPos = (c << kChunkShift) + at;
+        // The run's start: the last start at or before its step.
+        int k = c;
+        std::uint64_t before =
+            starts_[static_cast<std::size_t>(k) * kStrip + j] & (~std::uint64_t{0} >> (63 - at));
+        while (!before) before = starts_[static_cast<std::size_t>(--k) * kStrip + j];
+        const int runStart = (k << kChunkShift) + highestBit(before);
+        int runEnd = stepPos;
+        if (stepPos != n - 1 && hasFlag(stepPos, kNextDiagFlag, j)) {
+          runEnd = ends.from(stepPos + 1, 1, [&](int from) { return endFrom(from, j); });
         }
+        emit(j, runStart, stepPos, runEnd);
       }
     }
   }
