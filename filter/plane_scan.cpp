@@ -66,10 +66,13 @@ inline int mixOne(int towards, int own, int w) {
          static_cast<int>(static_cast<unsigned>((towards - own) * w + 128 + 256 * 256) >> 8);
 }
 // blend(blend(towards, own, w), own, s) for w in 0 .. 128 and s in 0 .. 256,
-// where neither blend clamps.
+// where neither blend clamps. Full: s is 256 (strength 100, the default),
+// where the second blend gives its first argument.
+template <bool Full>
 inline std::uint8_t mixByte(unsigned towards, unsigned own, unsigned w, unsigned s) {
   const int o = static_cast<int>(own);
   const int a = mixOne(static_cast<int>(towards), o, static_cast<int>(w));
+  if (Full) return static_cast<std::uint8_t>(a);
   return static_cast<std::uint8_t>(mixOne(a, o, static_cast<int>(s)));
 }
 
@@ -105,8 +108,8 @@ inline void scatterBytes(std::uint8_t* p, std::ptrdiff_t step, __m128i v) {
 // they are gathered eight at a time.
 // padded: along a row, the bytes up to the next eight after the run may be
 // read and written back as read, so that a last group of fewer than eight is
-// blended eight at a time too.
-template <bool Along>
+// blended eight at a time too. Full: strength is 256.
+template <bool Along, bool Full>
 inline void blendLine(std::uint8_t* __restrict d, std::ptrdiff_t dStep,
                       const std::uint8_t* __restrict s, std::ptrdiff_t sStep, int count, int w0,
                       int dw, unsigned strength, bool padded = false) {
@@ -126,6 +129,7 @@ inline void blendLine(std::uint8_t* __restrict d, std::ptrdiff_t dStep,
     __m128i a = _mm_add_epi16(_mm_mullo_epi16(towards, weight),
                               _mm_mullo_epi16(own, _mm_sub_epi16(k256, weight)));
     a = _mm_srli_epi16(_mm_add_epi16(a, k128), 8);
+    if (Full) return a;
     const __m128i r = _mm_add_epi16(_mm_mullo_epi16(a, sv), _mm_mullo_epi16(own, sOwn));
     return _mm_srli_epi16(_mm_add_epi16(r, k128), 8);
   };
@@ -162,7 +166,7 @@ inline void blendLine(std::uint8_t* __restrict d, std::ptrdiff_t dStep,
 #endif
   for (; i < count; ++i) {
     std::uint8_t& own = d[i * dStep];
-    own = mixByte(s[i * sStep], own, static_cast<unsigned>(w0 + i * dw), strength);
+    own = mixByte<Full>(s[i * sStep], own, static_cast<unsigned>(w0 + i * dw), strength);
   }
 }
 
@@ -185,9 +189,11 @@ inline int weightStep(int l) {
 // Lined: a kernel of direction 3 or 4 on a column laid out as a row (the
 // planes' x is the column's y, their y the column's x), so that its pixels
 // lie next to each other.
-template <int Direction, class Channel, bool Lined = false>
-void planeKernel(const PlaneSet& src, const PlaneSet& dst, int strength, int runStart, int stepPos,
-                 int runEnd, int line) {
+// Full: strength is 256, where the strength blend leaves each byte as the
+// first blend made it.
+template <int Direction, class Channel, bool Lined, bool Full>
+void planeKernelAt(const PlaneSet& src, const PlaneSet& dst, int strength, int runStart,
+                   int stepPos, int runEnd, int line) {
   static constexpr kernel_body::Geometry g = [] {
     kernel_body::Geometry geometry = kernel_body::kGeometry[Direction - 1];
     if (Lined) geometry.alongRow = true;
@@ -239,19 +245,19 @@ void planeKernel(const PlaneSet& src, const PlaneSet& dst, int strength, int run
       const bool padded = dst.size >= static_cast<std::size_t>(dAt) + end &&
                           src.size >= static_cast<std::size_t>(sAt) + end;
       for (int c = 0; c < channels; ++c) {
-        blendLine<true>(d[c] + dAt, 1, s[c] + sAt, 1, count, w0, dw, sw, padded);
+        blendLine<true, Full>(d[c] + dAt, 1, s[c] + sAt, 1, count, w0, dw, sw, padded);
       }
       return;
     }
     if (!g.alongRow && count >= 16) {
       for (int c = 0; c < channels; ++c) {
-        blendLine<false>(d[c] + dAt, dAlong, s[c] + sAt, sAlong, count, w0, dw, sw);
+        blendLine<false, Full>(d[c] + dAt, dAlong, s[c] + sAt, sAlong, count, w0, dw, sw);
       }
       return;
     }
     for (int i = 0; i < count; ++i, dAt += dAlong, sAt += sAlong, w0 += dw) {
       for (int c = 0; c < channels; ++c) {
-        d[c][dAt] = mixByte(s[c][sAt], d[c][dAt], static_cast<unsigned>(w0), sw);
+        d[c][dAt] = mixByte<Full>(s[c][sAt], d[c][dAt], static_cast<unsigned>(w0), sw);
       }
     }
   };
@@ -261,7 +267,18 @@ void planeKernel(const PlaneSet& src, const PlaneSet& dst, int strength, int run
   for (int c = 0; c < channels; ++c) {
     std::uint8_t* step = d[c] + dStep;
     const std::uint8_t mean = blend(step[dAlong], step[-dAlong], 128);
-    *step = blend(mean, *step, strength);
+    *step = Full ? mean : blend(mean, *step, strength);
+  }
+}
+template <int Direction, class Channel, bool Lined = false>
+void planeKernel(const PlaneSet& src, const PlaneSet& dst, int strength, int runStart, int stepPos,
+                 int runEnd, int line) {
+  if (strength == 256) {
+    planeKernelAt<Direction, Channel, Lined, true>(src, dst, strength, runStart, stepPos, runEnd,
+                                                   line);
+  } else {
+    planeKernelAt<Direction, Channel, Lined, false>(src, dst, strength, runStart, stepPos, runEnd,
+                                                    line);
   }
 }
 
