@@ -101,73 +101,111 @@ inline void scatterBytes(std::uint8_t* p, std::ptrdiff_t step, __m128i v) {
 }
 #endif
 
-// Blends count bytes of a line of one plane, the i-th d[i x dStep] toward
-// s[i x sStep] with weight w0 + i x dw. Every byte depends on its own pixels
-// alone, so a run goes up in memory whatever its direction. Along a row
-// (Along, both steps 1) the bytes are read eight at a time; down a column
-// they are gathered eight at a time.
-// padded: along a row, the bytes up to the next eight after the run may be
-// read and written back as read, so that a last group of fewer than eight is
-// blended eight at a time too. Full: strength is 256.
-template <bool Along, bool Full>
-inline void blendLine(std::uint8_t* __restrict d, std::ptrdiff_t dStep,
-                      const std::uint8_t* __restrict s, std::ptrdiff_t sStep, int count, int w0,
-                      int dw, unsigned strength, bool padded = false) {
-  int i = 0;
 #if defined(__SSE2__)
-  // Eight bytes at a time in 16-bit lanes. Nothing overflows them: with w in
-  // 0 .. 128 and strength in 0 .. 256 each sum is at most 255 x 256 + 128.
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i k128 = _mm_set1_epi16(128), k256 = _mm_set1_epi16(256);
-  const __m128i sv = _mm_set1_epi16(static_cast<short>(strength));
-  const __m128i sOwn = _mm_sub_epi16(k256, sv);
-  __m128i w = _mm_add_epi16(_mm_set1_epi16(static_cast<short>(w0)),
-                            _mm_mullo_epi16(_mm_set1_epi16(static_cast<short>(dw)),
-                                            _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7)));
-  const __m128i wStep = _mm_set1_epi16(static_cast<short>(8 * dw));
-  auto mix8 = [&](__m128i towards, __m128i own, __m128i weight) {
+// Eight blends at a time in 16-bit lanes. Nothing overflows them: with w in
+// 0 .. 128 and strength in 0 .. 256 each sum is at most 255 x 256 + 128.
+template <bool Full>
+struct Mix8 {
+  __m128i k128 = _mm_set1_epi16(128), k256 = _mm_set1_epi16(256), sv, sOwn;
+  explicit Mix8(unsigned strength)
+      : sv(_mm_set1_epi16(static_cast<short>(strength))), sOwn(_mm_sub_epi16(k256, sv)) {}
+  // The weights w0, w0 + dw, ... w0 + 7 dw, and what moves them on eight.
+  static __m128i weights(int w0, int dw) {
+    return _mm_add_epi16(_mm_set1_epi16(static_cast<short>(w0)),
+                         _mm_mullo_epi16(_mm_set1_epi16(static_cast<short>(dw)),
+                                         _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7)));
+  }
+  static __m128i weightStep(int dw) { return _mm_set1_epi16(static_cast<short>(8 * dw)); }
+  __m128i operator()(__m128i towards, __m128i own, __m128i weight) const {
     __m128i a = _mm_add_epi16(_mm_mullo_epi16(towards, weight),
                               _mm_mullo_epi16(own, _mm_sub_epi16(k256, weight)));
     a = _mm_srli_epi16(_mm_add_epi16(a, k128), 8);
     if (Full) return a;
     const __m128i r = _mm_add_epi16(_mm_mullo_epi16(a, sv), _mm_mullo_epi16(own, sOwn));
     return _mm_srli_epi16(_mm_add_epi16(r, k128), 8);
-  };
-  for (; i + 8 <= count; i += 8, w = _mm_add_epi16(w, wStep)) {
-    std::uint8_t* dAt = d + i * dStep;
-    const std::uint8_t* sAt = s + i * sStep;
-    const __m128i own =
-        Along ? _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dAt)), zero)
-              : gatherBytes(dAt, dStep);
-    const __m128i towards =
-        Along ? _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(sAt)), zero)
-              : gatherBytes(sAt, sStep);
-    const __m128i r = mix8(towards, own, w);
-    if (Along) {
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(dAt), _mm_packus_epi16(r, r));
-    } else {
-      scatterBytes(dAt, dStep, r);
-    }
   }
-  if (Along && padded && i < count) {
-    // The last count - i bytes; the others of the group are stored as read.
-    std::uint8_t* dAt = d + i;
-    const __m128i own =
-        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dAt)), zero);
-    const __m128i towards =
-        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i)), zero);
-    __m128i r = mix8(towards, own, w);
-    const __m128i used = _mm_cmpgt_epi16(_mm_set1_epi16(static_cast<short>(count - i)),
-                                         _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7));
-    r = _mm_or_si128(_mm_and_si128(used, r), _mm_andnot_si128(used, own));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dAt), _mm_packus_epi16(r, r));
-    return;
-  }
+};
 #endif
-  for (; i < count; ++i) {
+
+// Blends count bytes of a line of one plane a byte at a time, the i-th
+// d[i x dStep] toward s[i x sStep] with weight w0 + i x dw. Full: strength
+// is 256.
+template <bool Full>
+inline void blendBytes(std::uint8_t* __restrict d, std::ptrdiff_t dStep,
+                       const std::uint8_t* __restrict s, std::ptrdiff_t sStep, int count, int w0,
+                       int dw, unsigned strength) {
+  for (int i = 0; i < count; ++i) {
     std::uint8_t& own = d[i * dStep];
     own = mixByte<Full>(s[i * sStep], own, static_cast<unsigned>(w0 + i * dw), strength);
   }
+}
+
+// The same blend of count bytes along a row in each of N planes, bytes dAt
+// on of d[c] toward sAt on of s[c], eight at a time, the planes of a group
+// of eight together so that they share its weights. Every byte depends on
+// its own pixels alone, so a run goes up in memory whatever its direction.
+// padded: the bytes up to the next eight after the run may be read and
+// written back as read, so that a last group of fewer than eight is blended
+// eight at a time too.
+template <int N, bool Full>
+inline void blendRows(std::uint8_t* const d[], const std::uint8_t* const s[], std::ptrdiff_t dAt,
+                      std::ptrdiff_t sAt, int count, int w0, int dw, unsigned strength,
+                      bool padded) {
+  int i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const Mix8<Full> mix(strength);
+  __m128i w = Mix8<Full>::weights(w0, dw);
+  const __m128i wStep = Mix8<Full>::weightStep(dw);
+  auto load = [&](const std::uint8_t* p) {
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
+  };
+  for (; i + 8 <= count; i += 8, w = _mm_add_epi16(w, wStep)) {
+    for (int c = 0; c < N; ++c) {
+      std::uint8_t* at = d[c] + dAt + i;
+      const __m128i r = mix(load(s[c] + sAt + i), load(at), w);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(at), _mm_packus_epi16(r, r));
+    }
+  }
+  if (padded && i < count) {
+    // The last count - i bytes; the others of the group are stored as read.
+    const __m128i used = _mm_cmpgt_epi16(_mm_set1_epi16(static_cast<short>(count - i)),
+                                         _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7));
+    for (int c = 0; c < N; ++c) {
+      std::uint8_t* at = d[c] + dAt + i;
+      const __m128i own = load(at);
+      __m128i r = mix(load(s[c] + sAt + i), own, w);
+      r = _mm_or_si128(_mm_and_si128(used, r), _mm_andnot_si128(used, own));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(at), _mm_packus_epi16(r, r));
+    }
+    return;
+  }
+#else
+  (void)padded;
+#endif
+  for (int c = 0; c < N; ++c) {
+    blendBytes<Full>(d[c] + dAt + i, 1, s[c] + sAt + i, 1, count - i, w0 + i * dw, dw, strength);
+  }
+}
+
+// The blend of blendBytes down a column of one plane, d and s a plane's row
+// apart: eight bytes at a time gathered into a register.
+template <bool Full>
+inline void blendColumn(std::uint8_t* __restrict d, std::ptrdiff_t dStep,
+                        const std::uint8_t* __restrict s, std::ptrdiff_t sStep, int count, int w0,
+                        int dw, unsigned strength) {
+  int i = 0;
+#if defined(__SSE2__)
+  const Mix8<Full> mix(strength);
+  __m128i w = Mix8<Full>::weights(w0, dw);
+  const __m128i wStep = Mix8<Full>::weightStep(dw);
+  for (; i + 8 <= count; i += 8, w = _mm_add_epi16(w, wStep)) {
+    std::uint8_t* dAt = d + i * dStep;
+    scatterBytes(dAt, dStep, mix(gatherBytes(s + i * sStep, sStep), gatherBytes(dAt, dStep), w));
+  }
+#endif
+  blendBytes<Full>(d + i * dStep, dStep, s + i * sStep, sStep, count - i, w0 + i * dw, dw,
+                   strength);
 }
 
 // 128 / (l + 1) for a half-run of l >= 0 pixels, without a division: the
@@ -244,14 +282,12 @@ void planeKernelAt(const PlaneSet& src, const PlaneSet& dst, int strength, int r
       const std::size_t end = static_cast<std::size_t>((count + 7) & ~7);
       const bool padded = dst.size >= static_cast<std::size_t>(dAt) + end &&
                           src.size >= static_cast<std::size_t>(sAt) + end;
-      for (int c = 0; c < channels; ++c) {
-        blendLine<true, Full>(d[c] + dAt, 1, s[c] + sAt, 1, count, w0, dw, sw, padded);
-      }
+      blendRows<channels, Full>(d, s, dAt, sAt, count, w0, dw, sw, padded);
       return;
     }
     if (!g.alongRow && count >= 16) {
       for (int c = 0; c < channels; ++c) {
-        blendLine<false, Full>(d[c] + dAt, dAlong, s[c] + sAt, sAlong, count, w0, dw, sw);
+        blendColumn<Full>(d[c] + dAt, dAlong, s[c] + sAt, sAlong, count, w0, dw, sw);
       }
       return;
     }
