@@ -148,9 +148,9 @@ inline void blendBytes(std::uint8_t* __restrict d, std::ptrdiff_t dStep,
 // written back as read, so that a last group of fewer than eight is blended
 // eight at a time too.
 template <int N, bool Full>
-inline void blendRows(std::uint8_t* const d[], const std::uint8_t* const s[], std::ptrdiff_t dAt,
-                      std::ptrdiff_t sAt, int count, int w0, int dw, unsigned strength,
-                      bool padded) {
+ORU_ALWAYS_INLINE void blendRows(std::uint8_t* const d[], const std::uint8_t* const s[],
+                                 std::ptrdiff_t dAt, std::ptrdiff_t sAt, int count, int w0, int dw,
+                                 unsigned strength, bool padded) {
   int i = 0;
 #if defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128();
@@ -277,7 +277,7 @@ void planeKernelAt(const PlaneSet& src, const PlaneSet& dst, int strength, int r
   // A half-run: long ones channel by channel eight pixels at a time, the
   // others a pixel at a time with its channels together.
   auto halfRun = [&](std::ptrdiff_t dAt, std::ptrdiff_t sAt, int count, int w0, int dw) {
-    if (g.alongRow && count >= 8) {
+    if (g.alongRow && count >= 4) {
       // The last group of fewer than eight too, where the planes have room.
       const std::size_t end = static_cast<std::size_t>((count + 7) & ~7);
       const bool padded = dst.size >= static_cast<std::size_t>(dAt) + end &&
