@@ -787,6 +787,18 @@ void slopeRows(const Run& run, long long x0, long long y0, int rows, int count, 
       std::fill(out, out + count, std::int16_t{0});
       continue;
     }
+#if defined(__GNUC__)
+    // Down a strip (out a row of measures apart) each row is a plane's row
+    // away from the last: ask for the lines a few rows on before they are
+    // read. Measured on noise: 2.4 % of the frame at four rows, 1.4 % at eight.
+    if (stride != 0 && y + 4 <= run.layout->gridY + static_cast<long long>(run.layout->gridH) - 1) {
+      for (int c = 0; c < N; ++c) {
+        const std::uint8_t* p = run.at(First + c, x0 - 1, y + 4);
+        __builtin_prefetch(p, 0, 3);
+        __builtin_prefetch(p + count + 2, 0, 3);
+      }
+    }
+#endif
     if (!haveAbove) blockRow<N, First>(run, x0 - 1, y - 1, count + 1, blocks[above]);
     blockRow<N, First>(run, x0 - 1, y, count + 1, blocks[above ^ 1]);
     addBlocks(blocks[above], blocks[above ^ 1], x0, count, out);
