@@ -1380,7 +1380,20 @@ class StripView {
       if (!any) continue;
       if (state_[c] == kNotYet) fill(c);
       if (state_[c] == kSparse) {
-        for (int m = m0; m < m1; ++m) sparseSteps(m);
+        for (int m = m0; m < m1; ++m) {
+#if defined(__GNUC__)
+          // The grid row below position m + 4, which its measures and those
+          // of its neighbours read, asked for before they are taken.
+          if (m + 4 < n) {
+            for (int ch = 0; ch < N; ++ch) {
+              const std::uint8_t* p = run_.at(First + ch, x0_ - 1LL, run_.area->yFirst + m + 5LL);
+              __builtin_prefetch(p, 0, 3);
+              __builtin_prefetch(p + w_ + 2, 0, 3);
+            }
+          }
+#endif
+          sparseSteps(m);
+        }
       }
     }
     // The states, steps and run starts a row at a time, then each chunk's
@@ -1484,7 +1497,9 @@ class StripView {
   }
 
   // Row m of a map's rows from position 0 on.
-  MapRow row(const std::uint64_t* map, int m) const { return MapRow{map + m, mapRows_}; }
+  MapRow row(const std::uint64_t* map, int m) const {
+    return MapRow{map + m, mapRows_};
+  }
   // The maps' bit of column j of the strip.
   std::size_t bit(int j) const {
     return static_cast<std::size_t>(static_cast<long long>(x0_) + j - run_.area->xFirst + 1);
@@ -1494,7 +1509,9 @@ class StripView {
     if (!flagsDone_[c]) fillFlags(c);
     return flagWords_ + static_cast<std::size_t>(m) * kStripFlagWords;
   }
-  bool hasFlag(int m, StripFlag word, int j) { return ((flags(m)[word] >> j) & 1) != 0; }
+  bool hasFlag(int m, StripFlag word, int j) {
+    return ((flags(m)[word] >> j) & 1) != 0;
+  }
   // The other tests of the strip's rows in chunk c, a word a row for each
   // (bit j for column j): current against next, against diagonal, next
   // against diagonal, across against next by more than 95.
