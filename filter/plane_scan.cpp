@@ -188,6 +188,51 @@ ORU_ALWAYS_INLINE void blendRows(std::uint8_t* const d[], const std::uint8_t* co
   }
 }
 
+#if defined(__SSE2__)
+// Both half-runs of a short call along a row in one pass, span bytes from
+// dAt on in each of N planes with the step pixel at lane `at` left alone:
+// the lanes below it blend toward sLow on with weights wLow, wLow + dwLow,
+// ..., those above toward sHigh on with wHigh, wHigh + dwHigh, ... (both
+// counted from the span's first byte). The halves touch different bytes
+// and read only the source, so blending them together changes nothing.
+// The planes have room for the bytes up to the next eight after the span.
+template <int N, bool Full>
+ORU_ALWAYS_INLINE void blendSpanRows(std::uint8_t* const d[], const std::uint8_t* const s[],
+                                     std::ptrdiff_t dAt, std::ptrdiff_t sLow, std::ptrdiff_t sHigh,
+                                     int span, int at, int wLow, int dwLow, int wHigh, int dwHigh,
+                                     unsigned strength) {
+  const __m128i zero = _mm_setzero_si128();
+  const Mix8<Full> mix(strength);
+  const __m128i lanes = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7), eight = _mm_set1_epi16(8);
+  __m128i lane = lanes;
+  __m128i low = Mix8<Full>::weights(wLow, dwLow), high = Mix8<Full>::weights(wHigh, dwHigh);
+  const __m128i lowStep = Mix8<Full>::weightStep(dwLow), highStep = Mix8<Full>::weightStep(dwHigh);
+  const __m128i stepLane = _mm_set1_epi16(static_cast<short>(at));
+  const __m128i spanEnd = _mm_set1_epi16(static_cast<short>(span));
+  auto load = [&](const std::uint8_t* p) {
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
+  };
+  for (int i = 0; i < span; i += 8) {
+    const __m128i below = _mm_cmplt_epi16(lane, stepLane);
+    const __m128i used =
+        _mm_andnot_si128(_mm_cmpeq_epi16(lane, stepLane), _mm_cmplt_epi16(lane, spanEnd));
+    const __m128i w = _mm_or_si128(_mm_and_si128(below, low), _mm_andnot_si128(below, high));
+    for (int c = 0; c < N; ++c) {
+      std::uint8_t* to = d[c] + dAt + i;
+      const __m128i own = load(to);
+      const __m128i towards = _mm_or_si128(_mm_and_si128(below, load(s[c] + sLow + i)),
+                                           _mm_andnot_si128(below, load(s[c] + sHigh + i)));
+      __m128i r = mix(towards, own, w);
+      r = _mm_or_si128(_mm_and_si128(used, r), _mm_andnot_si128(used, own));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(to), _mm_packus_epi16(r, r));
+    }
+    lane = _mm_add_epi16(lane, eight);
+    low = _mm_add_epi16(low, lowStep);
+    high = _mm_add_epi16(high, highStep);
+  }
+}
+#endif
+
 // The blend of blendBytes down a column of one plane, d and s a plane's row
 // apart: eight bytes at a time gathered into a register.
 template <bool Full>
@@ -227,6 +272,10 @@ inline int weightStep(int l) {
 // Lined: a kernel of direction 3 or 4 on a column laid out as a row (the
 // planes' x is the column's y, their y the column's x), so that its pixels
 // lie next to each other.
+// Calls along a row whose half-runs and step span at most this many pixels
+// blend both halves together.
+constexpr int kSpanLanes = 8;
+
 // Full: strength is 256, where the strength blend leaves each byte as the
 // first blend made it.
 template <int Direction, class Channel, bool Lined, bool Full>
@@ -297,8 +346,35 @@ void planeKernelAt(const PlaneSet& src, const PlaneSet& dst, int strength, int r
       }
     }
   };
-  halfRun(d1, s1, l1, w1, dw1);
-  halfRun(d2, s2, l2, w2, dw2);
+  bool blended = false;
+#if defined(__SSE2__)
+  // A short call along a row: both halves at once, eight lanes at a time.
+  if (g.alongRow) {
+    const long long lo = g.step > 0 ? blendStart : blendEnd;
+    const int span = l1 + l2 + 1;
+    if (span <= kSpanLanes) {
+      // The first half-run is below the step in memory when the line goes up.
+      const long long pLow = g.step > 0 ? p1 : p2, pHigh = g.step > 0 ? p2 : p1;
+      const int wLow = g.step > 0 ? w1 : w2, dwLow = g.step > 0 ? dw1 : dw2;
+      const int wHigh = g.step > 0 ? w2 : w1, dwHigh = g.step > 0 ? dw2 : dw1;
+      const int sideLow = g.step > 0 ? g.firstSide : -g.firstSide;
+      const std::ptrdiff_t dAt = at(dst, lo, 0), sLow = at(src, lo, sideLow),
+                           sHigh = at(src, lo, -sideLow);
+      const std::size_t end = static_cast<std::size_t>((span + 7) & ~7);
+      if (dst.size >= static_cast<std::size_t>(dAt) + end &&
+          src.size >= static_cast<std::size_t>(std::max(sLow, sHigh)) + end) {
+        blendSpanRows<channels, Full>(d, s, dAt, sLow, sHigh, span, static_cast<int>(stepPos - lo),
+                                      wLow + static_cast<int>(lo - pLow) * dwLow, dwLow,
+                                      wHigh + static_cast<int>(lo - pHigh) * dwHigh, dwHigh, sw);
+        blended = true;
+      }
+    }
+  }
+#endif
+  if (!blended) {
+    halfRun(d1, s1, l1, w1, dw1);
+    halfRun(d2, s2, l2, w2, dw2);
+  }
   // The step pixel: the mean of its neighbours along the line as they now stand.
   for (int c = 0; c < channels; ++c) {
     std::uint8_t* step = d[c] + dStep;
