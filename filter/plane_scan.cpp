@@ -428,7 +428,7 @@ struct Layout {
   std::size_t grid[3];   // planes R, G, B, or A in the first
   std::size_t mapWords;  // words of a row of an edge map
   std::size_t map[6];    // the edge maps (kRowMap ...)
-  std::size_t rowSlopes, rowDone, rowS1, rowS2, rowBlocks, rowBlocksOf;
+  std::size_t rowSlopes, rowDone, rowS1, rowS2, rowBlocks, rowBlocksOf, rowWords;
   std::size_t stripEdges, stripFlags, stripSlopes, stripS1, stripS2;
   std::size_t stripSteps, stripStarts, stripStops, stripDone, stripFlagsDone, stripStopsDone;
   std::size_t columnLine, columnLineSize;  // busy columns' pixels as lines (kColumnLines)
@@ -501,6 +501,7 @@ bool layoutFor(const Area& a, int mode, Layout* out) {
   l.rowBlocksOf = s.add(2 * l.mapWords, sizeof(long long));
   l.rowS1 = s.add(l.mapWords, sizeof(std::uint64_t));
   l.rowS2 = s.add(l.mapWords, sizeof(std::uint64_t));
+  l.rowWords = s.add(l.mapWords, sizeof(std::uint32_t));
   l.stripEdges = s.add(ny, sizeof(std::uint64_t));
   l.stripFlags = s.add(ny, kStripFlagWords * sizeof(std::uint64_t));
   l.stripSlopes = s.add(ny + 2, kStrip * sizeof(std::int16_t));
@@ -1185,13 +1186,22 @@ class RowView {
     blocks_ = reinterpret_cast<std::int16_t*>(run.block + l.rowBlocks);
     blocksOf_ = reinterpret_cast<long long*>(run.block + l.rowBlocksOf);
     s1_ = reinterpret_cast<std::uint64_t*>(run.block + l.rowS1);
+    listedWords_ = reinterpret_cast<std::uint32_t*>(run.block + l.rowWords);
     s2_ = reinterpret_cast<std::uint64_t*>(run.block + l.rowS2);
   }
 
-  // False when the row has no edge.
+  // False when the row has no edge. Lists the words with edges, so that
+  // the walk's loops go from one to the next without a branch a word.
   bool start() {
+    const std::size_t lastWord = static_cast<std::size_t>(n) >> 6;
     std::uint64_t any = 0;
-    for (std::size_t k = 0; k < words_; ++k) any |= edges_[k];
+    listed_ = 0;
+    for (std::size_t k = 0; k <= lastWord; ++k) {
+      const std::uint64_t e = edgeWord(k);
+      listedWords_[listed_] = static_cast<std::uint32_t>(k);
+      listed_ += e != 0;
+      any |= e;
+    }
     if (!any) return false;
     std::memset(state_, kNotYet, words_);
     return true;
@@ -1201,9 +1211,8 @@ class RowView {
   // smooths on the row, in its order.
   template <class Emit>
   void walk(Emit&& emit) {
-    const std::size_t lastWord = static_cast<std::size_t>(n) >> 6;
-    for (std::size_t k = 0; k <= lastWord; ++k) {
-      if (!edgeWord(k)) continue;
+    for (int i = 0; i < listed_; ++i) {
+      const std::size_t k = listedWords_[i];
       if (state_[k] == kNotYet) fill(k);
       if (state_[k] == kSparse) sparseSteps(k);
     }
@@ -1213,13 +1222,13 @@ class RowView {
     bool out = true;
     int start = 0;
     EndSearch ends;
-    for (std::size_t i = 0; i <= lastWord; ++i) {
-      const std::size_t k = Direction == 1 ? i : lastWord - i;
+    // The walk comes out between runs after a word without edges.
+    std::size_t next = Direction == 1 ? 0 : static_cast<std::size_t>(n) >> 6;
+    for (int i = 0; i < listed_; ++i) {
+      const std::size_t k = listedWords_[Direction == 1 ? i : listed_ - 1 - i];
+      if (k != next) out = true;
+      next = Direction == 1 ? k + 1 : k - 1;
       const std::uint64_t e = edgeWord(k);
-      if (!e) {
-        out = true;
-        continue;
-      }
       const std::uint64_t s1 = s1_[k], s2 = s2_[k], a = ~e | s2, b = ~e | s1;
       const std::uint64_t between =
           Direction == 1 ? betweenRunsUp(a, b, &out) : betweenRunsDown(a, b, &out);
@@ -1363,6 +1372,8 @@ class RowView {
   std::int16_t* blocks_;  // kBlockRoom a word, a row of words for even y, one for odd
   long long* blocksOf_;   // the row each word of blocks_ holds
   std::uint64_t *s1_, *s2_;
+  std::uint32_t* listedWords_;  // the words with edges, listed_ of them, in order
+  int listed_ = 0;
 };
 
 // Directions 1 and 2: lines are rows, from the first to the last.
