@@ -123,13 +123,22 @@ extern "C" void OruProcess(FilterInstance* instance, const FilterAccess* access)
     return;
   }
 
-  releasePlanes(instance);
-  bool planeFits = sizeProduct(static_cast<std::size_t>(frameWidth),
-                               static_cast<std::size_t>(frameHeight), &planeSize);
-  if (!allocateFour(instance->planes, planeSize, planeFits)) {
-    instance->processError = 1;
-    releaseLineTables(instance);
-    return;
+  // The last frame's planes serve again for a frame of its size, as the
+  // frames of a sequence are: the fill writes every byte of them. Giving
+  // them back and taking new ones would cost the system's fresh pages on
+  // every frame.
+  const bool planesFit = instance->planes[0] && instance->planes[1] && instance->planes[2] &&
+                         instance->planes[3] && instance->width == frameWidth &&
+                         instance->height == frameHeight;
+  if (!planesFit) {
+    releasePlanes(instance);
+    bool planeFits = sizeProduct(static_cast<std::size_t>(frameWidth),
+                                 static_cast<std::size_t>(frameHeight), &planeSize);
+    if (!allocateFour(instance->planes, planeSize, planeFits)) {
+      instance->processError = 1;
+      releaseLineTables(instance);
+      return;
+    }
   }
 
   // A smoothing run reads its source from a copy of the freshly filled planes,

@@ -306,6 +306,39 @@ TEST(Process, EachLineTableAndPlaneFailureTakesTheFailurePath) {
   }
 }
 
+TEST(Process, FramesOfTheSameSizeKeepThePlanesAndGiveWhatANewInstanceGives) {
+  Instance in, fresh;
+  in->target = fresh->target = TARGET_RGB;
+  HostFrame a(10, 5), b(10, 5), alone(10, 5);
+  fillAll(a, 0.25f);
+  in.process(a);
+  std::uint8_t* planes[4];
+  for (int c = 0; c < 4; ++c) planes[c] = in->planes[c];
+
+  // The second frame: its own picture, no new planes, the first frame's
+  // bytes nowhere in the result.
+  heapHooks.allocations = 0;
+  in.process(stepFrame(b));
+  EXPECT_EQ(heapHooks.allocations, 5) << "the line tables and the smoothing run's block";
+  for (int c = 0; c < 4; ++c) EXPECT_EQ(in->planes[c], planes[c]);
+  expectStepResult(b);
+  fresh.process(stepFrame(alone));
+  for (int c = 0; c < 4; ++c) EXPECT_EQ(b.output(c), alone.output(c));
+
+  // The block failing on such a frame still gives the planes back.
+  const long live = heapHooks.live;
+  heapHooks.allocations = 0;
+  failingAllocation = 4;
+  heapHooks.shouldFail = failChosen;
+  HostFrame c(10, 5);
+  in.process(stepFrame(c));
+  heapHooks.shouldFail = nullptr;
+  EXPECT_EQ(in->processError, 1);
+  EXPECT_EQ(c.colourStores() + c.alphaStores(), 0);
+  for (auto* plane : in->planes) EXPECT_EQ(plane, nullptr);
+  EXPECT_EQ(heapHooks.live, live - 4);
+}
+
 TEST(Process, FramesTooLargeToHoldFailCleanly) {
   // An access record that claims a huge frame; its rows are never fetched.
   Instance in;
