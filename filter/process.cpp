@@ -115,7 +115,7 @@ extern "C" void OruProcess(FilterInstance* instance, const FilterAccess* access)
     return;
   }
 
-  std::size_t tableSize = 0, planeSize = 0;
+  std::size_t tableSize = 0;
   bool tableFits =
       sizeProduct(static_cast<std::size_t>(frameHeight), sizeof(const float*), &tableSize);
   if (!allocateFour(instance->lineTable, tableSize, tableFits)) {
@@ -127,11 +127,12 @@ extern "C" void OruProcess(FilterInstance* instance, const FilterAccess* access)
   // frames of a sequence are: the fill writes every byte of them. Giving
   // them back and taking new ones would cost the system's fresh pages on
   // every frame.
-  const bool planesFit = instance->planes[0] && instance->planes[1] && instance->planes[2] &&
-                         instance->planes[3] && instance->width == frameWidth &&
-                         instance->height == frameHeight;
-  if (!planesFit) {
+  const bool keepPlanes = instance->planes[0] && instance->planes[1] && instance->planes[2] &&
+                          instance->planes[3] && instance->width == frameWidth &&
+                          instance->height == frameHeight;
+  if (!keepPlanes) {
     releasePlanes(instance);
+    std::size_t planeSize = 0;
     bool planeFits = sizeProduct(static_cast<std::size_t>(frameWidth),
                                  static_cast<std::size_t>(frameHeight), &planeSize);
     if (!allocateFour(instance->planes, planeSize, planeFits)) {
