@@ -52,7 +52,6 @@ enum StripFlag {
   kCurNextFlag,   // current against next
   kCurDiagFlag,   // current against diagonal
   kNextDiagFlag,  // next against diagonal
-  kAcross95Flag,  // across against next by more than 95
   kStripFlagWords
 };
 
@@ -430,8 +429,9 @@ struct Layout {
   int nx, ny;            // scan positions per row, per column
   std::size_t grid[3];   // planes R, G, B, or A in the first
   std::size_t mapWords;  // words of a row of an edge map
-  std::size_t map[6];    // the edge maps (kRowMap ...)
-  std::size_t rowSlopes, rowDone, rowS1, rowS2, rowBlocks, rowBlocksOf, rowWords;
+  std::size_t map[4];    // the edge maps (kBelowMap ...)
+  std::size_t rowSlopes, rowKnown, rowS1, rowS2, rowBlocks, rowBlocksOf, rowWords;
+  std::size_t backS1, backS2;  // direction 2's step bits, mapWords a row
   std::size_t stripEdges, stripFlags, stripSlopes, stripS1, stripS2;
   std::size_t stripSteps, stripStarts, stripStops, stripDone, stripFlagsDone, stripStopsDone;
   std::size_t columnLine, columnLineSize;  // busy columns' pixels as lines (kColumnLines)
@@ -468,16 +468,15 @@ bool channelUsed(int mode, int c) {
 }
 
 // The edge maps: for each pixel (x, y), whether two of its pixels differ by
-// more than the limit, or (the last two) by more than 95:
+// more than the limit:
 enum EdgeMap {
-  kBelowMap,   // (x, y) and (x, y + 1)
-  kRightMap,   // (x, y) and (x + 1, y)
-  kFallMap,    // (x, y) and (x + 1, y + 1)
-  kRiseMap,    // (x + 1, y) and (x, y + 1)
-  kFall95Map,  // as kFallMap, by more than 95
-  kRise95Map,  // as kRiseMap, by more than 95
+  kBelowMap,  // (x, y) and (x, y + 1)
+  kRightMap,  // (x, y) and (x + 1, y)
+  kFallMap,   // (x, y) and (x + 1, y + 1)
+  kRiseMap,   // (x + 1, y) and (x, y + 1)
   kMaps
 };
+static_assert(kMaps == sizeof(Layout::map) / sizeof(Layout::map[0]), "a place for each map");
 
 bool layoutFor(const Area& a, int mode, Layout* out) {
   Layout& l = *out;
@@ -499,11 +498,13 @@ bool layoutFor(const Area& a, int mode, Layout* out) {
   if (l.mapWords > static_cast<std::size_t>(-1) / 16 / (ny + 2)) return false;
   for (int k = 0; k < kMaps; ++k) l.map[k] = s.add((ny + 2) * l.mapWords, sizeof(std::uint64_t));
   l.rowSlopes = s.add(nx + 2, sizeof(std::int16_t));
-  l.rowDone = s.add(l.mapWords, 1);
+  l.rowKnown = s.add(l.mapWords, 1);
   l.rowBlocks = s.add(2 * l.mapWords * kBlockRoom, sizeof(std::int16_t));
   l.rowBlocksOf = s.add(2 * l.mapWords, sizeof(long long));
   l.rowS1 = s.add(l.mapWords, sizeof(std::uint64_t));
   l.rowS2 = s.add(l.mapWords, sizeof(std::uint64_t));
+  l.backS1 = s.add(ny * l.mapWords, sizeof(std::uint64_t));
+  l.backS2 = s.add(ny * l.mapWords, sizeof(std::uint64_t));
   l.rowWords = s.add(l.mapWords, sizeof(std::uint32_t));
   l.stripEdges = s.add(ny, sizeof(std::uint64_t));
   l.stripFlags = s.add(ny, kStripFlagWords * sizeof(std::uint64_t));
@@ -904,6 +905,41 @@ void slopeSpan(const Run& run, long long x0, long long y, int count, std::int16_
 // A slope measure not yet taken.
 constexpr std::int16_t kNoSlope = INT16_MIN;
 
+// Whether pixels (xa, ya) and (xb, yb) of the grid differ by more than 95 in
+// some channel: a test the step tests ask for only where it decides, so it
+// is made from the grid when asked for rather than kept as a map.
+template <int N, int First>
+bool differBy95(const Run& run, long long xa, long long ya, long long xb, long long yb) {
+  for (int c = 0; c < N; ++c) {
+    if (absDiff(*run.at(First + c, xa, ya), *run.at(First + c, xb, yb)) > 95) return true;
+  }
+  return false;
+}
+// The same test for 64 pairs: bit i for pixels (xa + i, ya) and (xb + i, yb).
+// Past the end of a grid row the loads read on into the next one, which the
+// rows asked for always have; those bits are not used.
+template <int N, int First>
+std::uint64_t differBy95Bits(const Run& run, long long xa, long long ya, long long xb,
+                             long long yb) {
+  const std::uint8_t *p[N], *q[N];
+  for (int c = 0; c < N; ++c) {
+    p[c] = run.at(First + c, xa, ya);
+    q[c] = run.at(First + c, xb, yb);
+  }
+#if defined(__SSE2__)
+  const __m128i limit = _mm_set1_epi8(96);
+  std::uint64_t bits = 0;
+  for (int g = 0; g < 64; g += 16) {
+    bits |= atLeastMask(largestDifference16<N>(p, q, g), limit) << g;
+  }
+  return bits;
+#else
+  alignas(16) std::uint8_t d[kChunk];
+  largestDifferences<N>(p, q, kChunk, d);
+  return atLeastBits(d, kChunk, 96);
+#endif
+}
+
 // ---- Edge maps -------------------------------------------------------------------
 
 // Every test the scan makes compares two pixels next to each other across,
@@ -951,7 +987,6 @@ void edgeMapRow(const Run& run, int r, bool flat) {
     // block; those bits are cleared.
     std::uint64_t bits[kMaps] = {};
     const __m128i limit = _mm_set1_epi8(static_cast<char>(run.atLeast));
-    const __m128i limit95 = _mm_set1_epi8(96);
     for (int g = 0; g < n; g += 16) {
       const __m128i below = largestDifference16<N>(c0, b0, g);
       const __m128i right = largestDifference16<N>(c0, c1, g);
@@ -961,8 +996,6 @@ void edgeMapRow(const Run& run, int r, bool flat) {
       bits[kRightMap] |= atLeastMask(right, limit) << g;
       bits[kFallMap] |= atLeastMask(fall, limit) << g;
       bits[kRiseMap] |= atLeastMask(rise, limit) << g;
-      bits[kFall95Map] |= atLeastMask(fall, limit95) << g;
-      bits[kRise95Map] |= atLeastMask(rise, limit95) << g;
     }
     const std::uint64_t used = n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
     for (int m = 0; m < kMaps; ++m) maps[m][k * mapRows + row] = bits[m] & used;
@@ -976,8 +1009,6 @@ void edgeMapRow(const Run& run, int r, bool flat) {
     maps[kRightMap][k * mapRows + row] = atLeastBits(d[1], n, run.atLeast);
     maps[kFallMap][k * mapRows + row] = atLeastBits(d[2], n, run.atLeast);
     maps[kRiseMap][k * mapRows + row] = atLeastBits(d[3], n, run.atLeast);
-    maps[kFall95Map][k * mapRows + row] = atLeastBits(d[2], n, 96);
-    maps[kRise95Map][k * mapRows + row] = atLeastBits(d[3], n, 96);
 #endif
   }
 }
@@ -1045,7 +1076,7 @@ inline bool bitAt(const MapRow& row, std::size_t b) {
 // measures of the positions before them along the walk (before[i]) and after
 // them (after[i]). cand holds the positions with an edge whose pixel differs
 // from the next; across95 those whose across pixel differs from the next by
-// more than 95.
+// more than 95 (where cand has them).
 #if defined(__SSE2__)
 // Bit i: whether a[i] > b[i], for 64 values.
 inline std::uint64_t greaterBits(const std::int16_t* a, const std::int16_t* b) {
@@ -1083,14 +1114,14 @@ void stepBits(const std::int16_t* k, const std::int16_t* before, const std::int1
   *s2 = *s1 & ~notSteeper(before);
 }
 
-// The same for one position, with the measures taken as they are asked for:
-// the one after only where the across test decides.
-template <bool Negative, class Before, class After>
-void stepBit(int k, bool across95, Before&& before, After&& after, std::uint64_t bit,
+// The same for one position, with the across test and the measures taken
+// as they are asked for: the one after only where the across test decides.
+template <bool Negative, class Across95, class Before, class After>
+void stepBit(int k, Across95&& across95, Before&& before, After&& after, std::uint64_t bit,
              std::uint64_t* s1, std::uint64_t* s2) {
   auto steeper = [](int a, int o) { return Negative ? a <= o : a >= o; };
   if (Negative ? k >= 0 : k <= 0) return;
-  if (across95 && !steeper(k, after())) return;
+  if (across95() && !steeper(k, after())) return;
   *s1 |= bit;
   if (steeper(k, before())) *s2 |= bit;
 }
@@ -1177,7 +1208,9 @@ class RowView {
   static constexpr bool kNegative = Direction == 1;
   int n;
 
-  RowView(const Run& run, int y) : run_(run), y_(y) {
+  // s1 and s2: where the row's step bits are kept, a word each of mapWords.
+  RowView(const Run& run, int y, std::uint64_t* s1, std::uint64_t* s2)
+      : run_(run), y_(y), s1_(s1), s2_(s2) {
     const Layout& l = *run.layout;
     n = l.nx;
     words_ = l.mapWords;
@@ -1192,19 +1225,18 @@ class RowView {
     curNext_ = row(kRightMap, 0);
     curDiag_ = row(Direction == 1 ? kRiseMap : kFallMap, -1);
     nextDiag_ = row(kBelowMap, -1);
-    across95_ = row(Direction == 1 ? kRise95Map : kFall95Map, 0);
     slopes_ = reinterpret_cast<std::int16_t*>(run.block + l.rowSlopes) + 1;
-    state_ = run.block + l.rowDone;
+    known_ = run.block + l.rowKnown;
     blocks_ = reinterpret_cast<std::int16_t*>(run.block + l.rowBlocks);
     blocksOf_ = reinterpret_cast<long long*>(run.block + l.rowBlocksOf);
-    s1_ = reinterpret_cast<std::uint64_t*>(run.block + l.rowS1);
-    s2_ = reinterpret_cast<std::uint64_t*>(run.block + l.rowS2);
     listedWords_ = reinterpret_cast<std::uint32_t*>(run.block + l.rowWords);
   }
 
   // False when the row has no edge. Lists the words with edges, so that
   // the walk's loops go from one to the next without a branch a word.
-  bool start() {
+  // freshSlopes: the row's slope measures are not yet known; else another
+  // view of the row has taken some of them.
+  bool start(bool freshSlopes) {
     const std::size_t lastWord = static_cast<std::size_t>(n) >> 6;
     std::uint64_t any = 0;
     listed_ = 0;
@@ -1215,19 +1247,27 @@ class RowView {
       any |= e;
     }
     if (!any) return false;
-    std::memset(state_, kNotYet, words_);
+    if (freshSlopes) std::memset(known_, 0, words_);
     return true;
   }
 
-  // Calls emit(runStart, stepPos, runEnd) for every step the table scan
-  // smooths on the row, in its order.
-  template <class Emit>
-  void walk(Emit&& emit) {
+  // The step bits of the words with edges.
+  void findSteps() {
     for (int i = 0; i < listed_; ++i) {
       const std::size_t k = listedWords_[i];
-      if (state_[k] == kNotYet) fill(k);
-      if (state_[k] == kSparse) sparseSteps(k);
+      const std::uint64_t cand = candidates(k);
+      if (countBits(cand) >= kDenseSteps) {
+        denseSteps(k, cand);
+      } else {
+        sparseSteps(k, cand);
+      }
     }
+  }
+
+  // Calls emit(runStart, stepPos, runEnd) for every step the table scan
+  // smooths on the row, in its order, from the step bits.
+  template <class Emit>
+  void walk(Emit&& emit) {
     // The walk's last position: n - 1 (bit n) walking up, 0 (bit 1) down.
     const int last = Direction == 1 ? n - 1 : 0;
     const std::size_t lastBit = bit(last);
@@ -1313,7 +1353,7 @@ class RowView {
   // word's are taken all at once.
   int slope(int m) {
     const std::size_t k = bit(m) >> 6;
-    if (state_[k] == kNotYet) fill(k);
+    if (!known_[k]) forget(k);
     std::int16_t& v = slopes_[m];
     if (v == kNoSlope) {
       v = static_cast<std::int16_t>(
@@ -1321,33 +1361,35 @@ class RowView {
     }
     return v;
   }
-  // The slope measures of word k: where it has many positions to test, all
-  // of them and those on either side at once, with the step bits; else
-  // marked not taken.
-  void fill(std::size_t k) {
+  // Marks the slope measures of word k not taken.
+  void forget(std::size_t k) {
     const long long own = static_cast<long long>(k) * 64 - 1;
-    const std::uint64_t cand = candidates(k);
-    if (countBits(cand) >= kDenseSteps) {
-      state_[k] = kDense;
-      // ks[t] is the measure at own - 1 + t; those outside -1 .. n are unused.
-      alignas(16) std::int16_t ks[72] = {};
-      const long long lo = std::max<long long>(own - 1, -1), hi = std::min<long long>(own + 64, n);
-      if (y_ >= 1) {
-        // The measure at x adds the blocks at x - 1 and x of rows y - 1 and y.
-        const long long x = run_.area->xFirst + lo;
-        const int count = static_cast<int>(hi - lo + 1);
-        addBlocks(blocks(k, y_ - 1LL, x - 1, count + 1), blocks(k, y_, x - 1, count + 1), x, count,
-                  ks + (lo - own + 1));
-      }
-      std::memcpy(slopes_ + lo, ks + (lo - own + 1),
-                  static_cast<std::size_t>(hi - lo + 1) * sizeof(std::int16_t));
-      stepBits<kNegative>(ks + 1, Direction == 1 ? ks : ks + 2, Direction == 1 ? ks + 2 : ks, cand,
-                          shifted(across95_, k, kOwn), &s1_[k], &s2_[k]);
-      return;
-    }
-    state_[k] = kSparse;
     const long long lo = std::max<long long>(own, -1), hi = std::min<long long>(own + 63, n);
     if (lo <= hi) std::fill(slopes_ + lo, slopes_ + hi + 1, kNoSlope);
+    known_[k] = 1;
+  }
+  // The step bits of word k, which has many positions to test: all its
+  // slope measures and those on either side taken at once.
+  void denseSteps(std::size_t k, std::uint64_t cand) {
+    const long long own = static_cast<long long>(k) * 64 - 1;
+    // ks[t] is the measure at own - 1 + t; those outside -1 .. n are unused.
+    alignas(16) std::int16_t ks[72] = {};
+    const long long lo = std::max<long long>(own - 1, -1), hi = std::min<long long>(own + 64, n);
+    if (y_ >= 1) {
+      // The measure at x adds the blocks at x - 1 and x of rows y - 1 and y.
+      const long long x = run_.area->xFirst + lo;
+      const int count = static_cast<int>(hi - lo + 1);
+      addBlocks(blocks(k, y_ - 1LL, x - 1, count + 1), blocks(k, y_, x - 1, count + 1), x, count,
+                ks + (lo - own + 1));
+    }
+    std::memcpy(slopes_ + lo, ks + (lo - own + 1),
+                static_cast<std::size_t>(hi - lo + 1) * sizeof(std::int16_t));
+    known_[k] = 1;
+    // Across (x, y + 1) against next (x + step, y) for the word's positions.
+    const long long x = run_.area->xFirst + own;
+    const std::uint64_t across95 = differBy95Bits<N, First>(run_, x, y_ + 1LL, x + kStep, y_);
+    stepBits<kNegative>(ks + 1, Direction == 1 ? ks : ks + 2, Direction == 1 ? ks + 2 : ks, cand,
+                        across95, &s1_[k], &s2_[k]);
   }
   // The count blocks of row y from x0 on that word k's measures add: made
   // once for the two rows they serve, kept a word at a time in two rows of
@@ -1361,15 +1403,18 @@ class RowView {
     }
     return out;
   }
-  void sparseSteps(std::size_t k) {
-    const std::uint64_t a95 = shifted(across95_, k, kOwn);
+  // The step bits of word k, its slope measures taken one at a time.
+  void sparseSteps(std::size_t k, std::uint64_t cand) {
     std::uint64_t s1 = 0, s2 = 0;
-    for (std::uint64_t cand = candidates(k); cand; cand &= cand - 1) {
+    for (; cand; cand &= cand - 1) {
       const int at = lowestBit(cand), m = position(k, at);
+      auto across95 = [&] {
+        const long long x = run_.area->xFirst + static_cast<long long>(m);
+        return differBy95<N, First>(run_, x, y_ + 1LL, x + kStep, y_);
+      };
       auto before = [&] { return slope(m - kStep); };
       auto after = [&] { return slope(m + kStep); };
-      stepBit<kNegative>(slope(m), ((a95 >> at) & 1) != 0, before, after, std::uint64_t{1} << at,
-                         &s1, &s2);
+      stepBit<kNegative>(slope(m), across95, before, after, std::uint64_t{1} << at, &s1, &s2);
     }
     s1_[k] = s1;
     s2_[k] = s2;
@@ -1378,9 +1423,9 @@ class RowView {
   const Run& run_;
   int y_;
   std::size_t words_;
-  MapRow edges_, curNext_, curDiag_, nextDiag_, across95_;
+  MapRow edges_, curNext_, curDiag_, nextDiag_;
   std::int16_t* slopes_;  // index -1 .. n
-  std::uint8_t* state_;   // a SlopeState a word
+  std::uint8_t* known_;   // a word's measures are in slopes_ or kNoSlope there
   std::int16_t* blocks_;  // kBlockRoom a word, a row of words for even y, one for odd
   long long* blocksOf_;   // the row each word of blocks_ holds
   std::uint64_t *s1_, *s2_;
@@ -1388,20 +1433,39 @@ class RowView {
   int listed_ = 0;
 };
 
-// Directions 1 and 2: lines are rows, from the first to the last.
+// Directions 1 and 2: lines are rows, from the first to the last. Both
+// passes test the same positions with the same slope measures, so the first
+// finds the steps of both, keeping the second's for it.
 template <int Direction, class Channel>
 void rowPass(const Run& run) {
   constexpr int N = Channels<Channel>::kCount, First = Channels<Channel>::kFirst;
   const Area& a = *run.area;
-  // No row's blocks are kept yet.
-  long long* blocksOf = reinterpret_cast<long long*>(run.block + run.layout->rowBlocksOf);
-  std::fill(blocksOf, blocksOf + 2 * run.layout->mapWords, LLONG_MIN);
+  const Layout& l = *run.layout;
+  auto bits = [&](std::size_t at) { return reinterpret_cast<std::uint64_t*>(run.block + at); };
+  std::uint64_t *backS1 = bits(l.backS1), *backS2 = bits(l.backS2);
+  if constexpr (Direction == 1) {
+    // No row's blocks are kept yet.
+    long long* blocksOf = reinterpret_cast<long long*>(run.block + l.rowBlocksOf);
+    std::fill(blocksOf, blocksOf + 2 * l.mapWords, LLONG_MIN);
+  }
   for (int y = a.yFirst; y <= a.yLast; ++y) {
-    RowView<Direction, N, First> line(run, y);
-    if (!line.start()) continue;
-    line.walk([&](int r, int p, int e) {
+    const std::size_t back = static_cast<std::size_t>(y - a.yFirst) * l.mapWords;
+    auto emit = [&](int r, int p, int e) {
       callKernel<Direction, Channel>(run, a.xFirst + r, a.xFirst + p, a.xFirst + e, y);
-    });
+    };
+    if constexpr (Direction == 1) {
+      RowView<1, N, First> line(run, y, bits(l.rowS1), bits(l.rowS2));
+      if (!line.start(true)) continue;
+      line.findSteps();
+      RowView<2, N, First> other(run, y, backS1 + back, backS2 + back);
+      other.start(false);
+      other.findSteps();
+      line.walk(emit);
+    } else {
+      RowView<2, N, First> line(run, y, backS1 + back, backS2 + back);
+      if (!line.start(false)) continue;
+      line.walk(emit);
+    }
   }
 }
 
@@ -1416,6 +1480,8 @@ template <int Direction, int N, int First>
 class StripView {
  public:
   static constexpr bool kNegative = Direction == 3;
+  // The across pixel: to the right for direction 3, to the left for 4.
+  static constexpr int kSide = Direction == 3 ? 1 : -1;
   int n;
 
   StripView(const Run& run, int x0, int w) : run_(run), x0_(x0), w_(w) {
@@ -1430,7 +1496,6 @@ class StripView {
     right_ = map(kRightMap);
     curNext_ = map(kBelowMap);
     curDiag_ = map(Direction == 3 ? kRiseMap : kFallMap);
-    across95_ = map(Direction == 3 ? kRise95Map : kFall95Map);
     auto words = [&](std::size_t at) { return reinterpret_cast<std::uint64_t*>(run.block + at); };
     edges_ = words(l.stripEdges);
     flagWords_ = words(l.stripFlags);
@@ -1603,20 +1668,17 @@ class StripView {
   bool hasFlag(int m, StripFlag word, int j) { return ((flags(m)[word] >> j) & 1) != 0; }
   // The other tests of the strip's rows in chunk c, a word a row for each
   // (bit j for column j): current against next, against diagonal, next
-  // against diagonal, across against next by more than 95.
+  // against diagonal.
   void fillFlags(int c) {
     flagsDone_[c] = 1;
     const int m0 = c << kChunkShift, m1 = std::min(m0 + kChunk, n);
-    // The diagonal is to the left for direction 3 and to the right for 4,
-    // across the other way.
-    const std::size_t b = bit(0), diag = Direction == 3 ? b - 1 : b,
-                      across = Direction == 3 ? b : b - 1;
+    // The diagonal is to the left for direction 3 and to the right for 4.
+    const std::size_t b = bit(0), diag = Direction == 3 ? b - 1 : b;
     for (int m = m0; m < m1; ++m) {
       std::uint64_t* f = flagWords_ + static_cast<std::size_t>(m) * kStripFlagWords;
       f[kCurNextFlag] = bitsFrom(row(curNext_, m), b, w_);
       f[kCurDiagFlag] = bitsFrom(row(curDiag_, m), diag, w_);
       f[kNextDiagFlag] = bitsFrom(row(right_, m + 1), diag, w_);
-      f[kAcross95Flag] = bitsFrom(row(across95_, m), across, w_);
     }
   }
   // The first row from `from` on in column j whose stop bit is set (the last
@@ -1667,8 +1729,15 @@ class StripView {
       for (int m = m0; m < m1; ++m) {
         const std::int16_t* k = slopes_ + static_cast<std::ptrdiff_t>(m) * kStrip;
         const std::uint64_t* f = flags(m);
-        stepBits<kNegative>(k, k - kStrip, k + kStrip, edges_[m] & f[kCurNextFlag],
-                            f[kAcross95Flag], &s1_[m], &s2_[m]);
+        const std::uint64_t cand = edges_[m] & f[kCurNextFlag];
+        if (!cand) {
+          s1_[m] = s2_[m] = 0;
+          continue;
+        }
+        // Across (x + side, y) against next (x, y + 1) for the strip's columns.
+        const long long y = run_.area->yFirst + static_cast<long long>(m);
+        const std::uint64_t across95 = differBy95Bits<N, First>(run_, x0_ + kSide, y, x0_, y + 1);
+        stepBits<kNegative>(k, k - kStrip, k + kStrip, cand, across95, &s1_[m], &s2_[m]);
       }
       return;
     }
@@ -1679,14 +1748,17 @@ class StripView {
   }
   void sparseSteps(int m) {
     const std::uint64_t* f = flags(m);
-    const std::uint64_t a95 = f[kAcross95Flag];
     std::uint64_t s1 = 0, s2 = 0;
     for (std::uint64_t cand = edges_[m] & f[kCurNextFlag]; cand; cand &= cand - 1) {
       const int j = lowestBit(cand);
+      auto across95 = [&] {
+        const long long x = static_cast<long long>(x0_) + j,
+                        y = run_.area->yFirst + static_cast<long long>(m);
+        return differBy95<N, First>(run_, x + kSide, y, x, y + 1);
+      };
       auto before = [&] { return slope(m - 1, j); };
       auto after = [&] { return slope(m + 1, j); };
-      stepBit<kNegative>(slope(m, j), ((a95 >> j) & 1) != 0, before, after, std::uint64_t{1} << j,
-                         &s1, &s2);
+      stepBit<kNegative>(slope(m, j), across95, before, after, std::uint64_t{1} << j, &s1, &s2);
     }
     s1_[m] = s1;
     s2_[m] = s2;
@@ -1695,10 +1767,10 @@ class StripView {
   const Run& run_;
   int x0_, w_;
   std::size_t mapRows_;
-  const std::uint64_t *right_, *curNext_, *curDiag_, *across95_;  // row 0 at position 0
-  std::uint64_t* edges_;      // a word a row, bit j for column j
-  std::uint64_t* flagWords_;  // kStripFlagWords a row, bit j for column j
-  std::uint64_t *s1_, *s2_;   // the step bits, a word a row
+  const std::uint64_t *right_, *curNext_, *curDiag_;  // row 0 at position 0
+  std::uint64_t* edges_;                              // a word a row, bit j for column j
+  std::uint64_t* flagWords_;                          // kStripFlagWords a row, bit j for column j
+  std::uint64_t *s1_, *s2_;                           // the step bits, a word a row
   // kStrip words a chunk of rows: bit r of word j for row m0 + r of column j.
   std::uint64_t *steps_, *starts_, *stops_;
   std::int16_t* slopes_;                           // rows -1 .. n
