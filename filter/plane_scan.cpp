@@ -1185,8 +1185,7 @@ void callKernel(const Run& run, int runStart, int stepPos, int runEnd, int line)
   callKernel<Direction, Channel>(run, run.src, run.dst, runStart, stepPos, runEnd, line);
 }
 
-// What is known of the slope measures of a word of a row, or of a chunk of
-// rows of a strip.
+// What is known of the slope measures of a chunk of rows of a strip.
 enum SlopeState : std::uint8_t {
   kNotYet = 0,
   kSparse,  // taken one at a time when first asked for
@@ -1234,9 +1233,7 @@ class RowView {
 
   // False when the row has no edge. Lists the words with edges, so that
   // the walk's loops go from one to the next without a branch a word.
-  // freshSlopes: the row's slope measures are not yet known; else another
-  // view of the row has taken some of them.
-  bool start(bool freshSlopes) {
+  bool start() {
     const std::size_t lastWord = static_cast<std::size_t>(n) >> 6;
     std::uint64_t any = 0;
     listed_ = 0;
@@ -1247,9 +1244,17 @@ class RowView {
       any |= e;
     }
     if (!any) return false;
-    if (freshSlopes) std::memset(known_, 0, words_);
+    std::memset(known_, 0, words_);
     return true;
   }
+  // The other direction's view of a row that `first` has started: the same
+  // words have edges, listed in the same place, and the slope measures
+  // taken so far serve both.
+  template <class View>
+  void startAfter(const View& first) {
+    listed_ = first.listed();
+  }
+  int listed() const { return listed_; }
 
   // The step bits of the words with edges.
   void findSteps() {
@@ -1455,15 +1460,15 @@ void rowPass(const Run& run) {
     };
     if constexpr (Direction == 1) {
       RowView<1, N, First> line(run, y, bits(l.rowS1), bits(l.rowS2));
-      if (!line.start(true)) continue;
+      if (!line.start()) continue;
       line.findSteps();
       RowView<2, N, First> other(run, y, backS1 + back, backS2 + back);
-      other.start(false);
+      other.startAfter(line);
       other.findSteps();
       line.walk(emit);
     } else {
       RowView<2, N, First> line(run, y, backS1 + back, backS2 + back);
-      if (!line.start(false)) continue;
+      if (!line.start()) continue;
       line.walk(emit);
     }
   }
