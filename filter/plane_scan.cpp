@@ -1196,6 +1196,35 @@ enum SlopeState : std::uint8_t {
 // in 64 has its slope measures taken all at once.
 constexpr int kDenseSteps = 3;
 
+// Asks, for row y + kRowsAhead of a row pass (the pass's row m), for the
+// cache lines that its tests and kernels reach in the words of 64 positions
+// where has(k, m) says it has work: the destination row and the grid rows
+// around it. The sweep and the passes before have long since moved them out
+// of the nearer caches.
+constexpr int kRowsAhead = 2;
+template <int N, int First, class Has>
+ORU_ALWAYS_INLINE void prefetchRowAhead(const Run& run, int y, Has&& has) {
+#if defined(__GNUC__)
+  const Area& a = *run.area;
+  const Layout& l = *run.layout;
+  if (y + kRowsAhead > a.yLast) return;
+  const std::size_t m = static_cast<std::size_t>(y + kRowsAhead - a.yFirst);
+  for (std::size_t k = 0; k < l.mapWords; ++k) {
+    if (!has(k, m)) continue;
+    // Word k holds positions 64k - 1 .. 64k + 62.
+    const int x = a.xFirst + 64 * static_cast<int>(k) - 1;
+    for (int c = 0; c < N; ++c) {
+      const std::uint8_t* d = run.dst.plane[First + c] + run.dst.at(x, y + kRowsAhead);
+      __builtin_prefetch(d, 1, 3);
+      __builtin_prefetch(d + 63, 1, 3);
+    }
+    for (int dy = -1; dy <= 1; ++dy) prefetchGridRow<N, First>(run, x - 1, y + kRowsAhead + dy, 66);
+  }
+#else
+  (void)run, (void)y, (void)has;
+#endif
+}
+
 // Row y of a pass of directions 1 and 2. The four pixels of position m are
 // current (x, y), across (x, y + 1), next (x + step, y) and diagonal
 // (x + step, y - 1), x = xFirst + m: bit m + 1 of the maps' rows. Word k of
@@ -1459,6 +1488,12 @@ void rowPass(const Run& run) {
       callKernel<Direction, Channel>(run, a.xFirst + r, a.xFirst + p, a.xFirst + e, y);
     };
     if constexpr (Direction == 1) {
+      const std::uint64_t* below =
+          reinterpret_cast<const std::uint64_t*>(run.block + l.map[kBelowMap]);
+      const std::size_t mapRows = static_cast<std::size_t>(l.ny) + 2;
+      // Word k of the edges of row m: the maps have a row above the first.
+      prefetchRowAhead<N, First>(
+          run, y, [&](std::size_t k, std::size_t m) { return below[k * mapRows + m + 1] != 0; });
       RowView<1, N, First> line(run, y, bits(l.rowS1), bits(l.rowS2));
       if (!line.start()) continue;
       line.findSteps();
@@ -1467,6 +1502,11 @@ void rowPass(const Run& run) {
       other.findSteps();
       line.walk(emit);
     } else {
+      // Only the words with steps: the first pass found them.
+      prefetchRowAhead<N, First>(run, y, [&](std::size_t k, std::size_t m) {
+        const std::size_t at = m * l.mapWords + k;
+        return (backS1[at] | backS2[at]) != 0;
+      });
       RowView<2, N, First> line(run, y, backS1 + back, backS2 + back);
       if (!line.start()) continue;
       line.walk(emit);
