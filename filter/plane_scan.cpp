@@ -1481,6 +1481,11 @@ void rowPass(const Run& run) {
     // No row's blocks are kept yet.
     long long* blocksOf = reinterpret_cast<long long*>(run.block + l.rowBlocksOf);
     std::fill(blocksOf, blocksOf + 2 * l.mapWords, LLONG_MIN);
+    // The second pass's steps: none where this pass lists no word, which the
+    // second pass's look ahead reads too.
+    const std::size_t words = static_cast<std::size_t>(l.ny) * l.mapWords;
+    std::fill(backS1, backS1 + words, std::uint64_t{0});
+    std::fill(backS2, backS2 + words, std::uint64_t{0});
   }
   for (int y = a.yFirst; y <= a.yLast; ++y) {
     const std::size_t back = static_cast<std::size_t>(y - a.yFirst) * l.mapWords;
