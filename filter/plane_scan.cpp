@@ -614,8 +614,7 @@ inline __m128i largestDifference16(const std::uint8_t* const p[], const std::uin
 inline std::uint64_t atLeastMask(__m128i d, __m128i atLeast) {
   return static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(d, atLeast), d)));
 }
-#endif
-
+#else
 // 64 bytes of 0 or 1 as the bits of a word, byte i as bit i. Each multiply
 // gathers the low bits of eight bytes into its top byte (x86 is little-endian).
 inline std::uint64_t packBits(const std::uint8_t* ones) {
@@ -635,6 +634,7 @@ inline std::uint64_t atLeastBits(const std::uint8_t* d, int count, std::uint8_t 
   for (int i = count; i < kChunk; ++i) ones[i] = 0;
   return packBits(ones);
 }
+#endif
 
 // A row of an edge map. The maps are kept a word of columns at a time: word
 // k of every row, then word k + 1, so that the column passes, which take a
@@ -1487,18 +1487,25 @@ void rowPass(const Run& run) {
     std::fill(backS1, backS1 + words, std::uint64_t{0});
     std::fill(backS2, backS2 + words, std::uint64_t{0});
   }
+  // The words of row m to look ahead in: those with edges for the first pass
+  // (the maps have a row above the first), those with steps for the second.
+  const std::uint64_t* below = reinterpret_cast<const std::uint64_t*>(run.block + l.map[kBelowMap]);
+  const std::size_t mapRows = static_cast<std::size_t>(l.ny) + 2;
+  auto hasWork = [&](std::size_t k, std::size_t m) {
+    if constexpr (Direction == 1) {
+      return MapRow{below + m + 1, mapRows}[k] != 0;
+    } else {
+      const std::size_t at = m * l.mapWords + k;
+      return (backS1[at] | backS2[at]) != 0;
+    }
+  };
   for (int y = a.yFirst; y <= a.yLast; ++y) {
+    prefetchRowAhead<N, First>(run, y, hasWork);
     const std::size_t back = static_cast<std::size_t>(y - a.yFirst) * l.mapWords;
     auto emit = [&](int r, int p, int e) {
       callKernel<Direction, Channel>(run, a.xFirst + r, a.xFirst + p, a.xFirst + e, y);
     };
     if constexpr (Direction == 1) {
-      const std::uint64_t* below =
-          reinterpret_cast<const std::uint64_t*>(run.block + l.map[kBelowMap]);
-      const std::size_t mapRows = static_cast<std::size_t>(l.ny) + 2;
-      // Word k of the edges of row m: the maps have a row above the first.
-      prefetchRowAhead<N, First>(
-          run, y, [&](std::size_t k, std::size_t m) { return below[k * mapRows + m + 1] != 0; });
       RowView<1, N, First> line(run, y, bits(l.rowS1), bits(l.rowS2));
       if (!line.start()) continue;
       line.findSteps();
@@ -1507,11 +1514,6 @@ void rowPass(const Run& run) {
       other.findSteps();
       line.walk(emit);
     } else {
-      // Only the words with steps: the first pass found them.
-      prefetchRowAhead<N, First>(run, y, [&](std::size_t k, std::size_t m) {
-        const std::size_t at = m * l.mapWords + k;
-        return (backS1[at] | backS2[at]) != 0;
-      });
       RowView<2, N, First> line(run, y, backS1 + back, backS2 + back);
       if (!line.start()) continue;
       line.walk(emit);
