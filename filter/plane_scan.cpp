@@ -434,7 +434,8 @@ struct Layout {
   std::size_t backS1, backS2;  // direction 2's step bits, mapWords a row
   std::size_t stripEdges, stripFlags, stripSlopes, stripS1, stripS2;
   std::size_t stripSteps, stripStarts, stripStops, stripDone, stripFlagsDone, stripStopsDone;
-  std::size_t columnLine, columnLineSize;  // busy columns' pixels as lines (kColumnLines)
+  std::size_t columnLine, columnLineSize;        // busy columns' pixels as lines (kColumnLines)
+  std::size_t heldCalls, heldSorted, heldBands;  // a column pass's calls held back (HeldCalls)
   std::size_t total;
 };
 
@@ -443,6 +444,14 @@ struct Layout {
 // source's columns from the one before the group to the one after it.
 constexpr int kColumnGroup = 8;
 constexpr int kColumnLines = 3 * kColumnGroup + 3 * (kColumnGroup + 2);
+
+// The other calls of a column pass are held back, up to this many, and made
+// a band of rows at a time (HeldCalls).
+struct HeldCall {
+  int runStart, stepPos, runEnd, line;
+};
+constexpr int kHeldCalls = 2048;
+constexpr int kBandShift = 4;
 
 // Positions of a line are tested in chunks: the edge test at every position
 // first, the other tests and the slope measures only in the chunks the walk
@@ -521,6 +530,9 @@ bool layoutFor(const Area& a, int mode, Layout* out) {
   // eight read and written back as read.
   l.columnLineSize = ny + 2 + 16;
   l.columnLine = s.add(kColumnLines, l.columnLineSize);
+  l.heldCalls = s.add(kHeldCalls, sizeof(HeldCall));
+  l.heldSorted = s.add(kHeldCalls, sizeof(HeldCall));
+  l.heldBands = s.add((ny >> kBandShift) + 2, sizeof(std::uint32_t));
   l.total = s.total;
   return s.fits;
 }
@@ -1171,13 +1183,23 @@ struct EndSearch {
 
 // ---- Passes ----------------------------------------------------------------------
 
+// A kernel call as the scan comes to it: false where the test hooks say to
+// leave the call out.
+template <int Direction, class Channel>
+ORU_ALWAYS_INLINE bool comeToCall(int runStart, int stepPos, int runEnd, int line) {
+#if defined(ORU_TEST_HOOKS)
+  if (kernelTrace) kernelTrace(Direction, Channel::kAlpha, runStart, stepPos, runEnd, line);
+  return !kernelCallsSkipped;
+#else
+  (void)runStart, (void)stepPos, (void)runEnd, (void)line;
+  return true;
+#endif
+}
+
 template <int Direction, class Channel, bool Lined = false>
 void callKernel(const Run& run, const PlaneSet& src, const PlaneSet& dst, int runStart, int stepPos,
                 int runEnd, int line) {
-#if defined(ORU_TEST_HOOKS)
-  if (kernelTrace) kernelTrace(Direction, Channel::kAlpha, runStart, stepPos, runEnd, line);
-  if (kernelCallsSkipped) return;
-#endif
+  if (!comeToCall<Direction, Channel>(runStart, stepPos, runEnd, line)) return;
   planeKernel<Direction, Channel, Lined>(src, dst, run.strength, runStart, stepPos, runEnd, line);
 }
 template <int Direction, class Channel>
@@ -1977,6 +1999,76 @@ struct ColumnLines {
   }
 };
 
+// The calls of a column pass that run straight on the planes, held back and
+// made in bands of 2^kBandShift rows (by their steps), column after column
+// within a band, each column's in the order they came. A kernel down a
+// column reaches no other column of the destination and reads only the
+// pristine source beside it, so the calls of different columns may be made
+// in any order; the bands keep the rows they reach in the nearer caches
+// and the processor's translation of their pages at hand, where a column at
+// a time would reach every row of the frame for a few bytes of each.
+template <int Direction, class Channel>
+class HeldCalls {
+ public:
+  explicit HeldCalls(const Run& run)
+      : run_(run),
+        calls_(reinterpret_cast<HeldCall*>(run.block + run.layout->heldCalls)),
+        sorted_(reinterpret_cast<HeldCall*>(run.block + run.layout->heldSorted)),
+        bands_(reinterpret_cast<std::uint32_t*>(run.block + run.layout->heldBands)),
+        bandCount_((run.layout->ny >> kBandShift) + 1) {}
+
+  void hold(int runStart, int stepPos, int runEnd, int line) {
+    if (count_ == kHeldCalls) flush();
+    calls_[count_++] = HeldCall{runStart, stepPos, runEnd, line};
+  }
+  // Makes the calls held, band after band.
+  void flush() {
+    if (count_ == 0) return;
+    const int yFirst = run_.area->yFirst;
+    auto band = [&](const HeldCall& c) { return (c.stepPos - yFirst) >> kBandShift; };
+    std::fill(bands_, bands_ + bandCount_ + 1, 0u);
+    for (int i = 0; i < count_; ++i) ++bands_[band(calls_[i]) + 1];
+    for (int b = 0; b < bandCount_; ++b) bands_[b + 1] += bands_[b];
+    for (int i = 0; i < count_; ++i) sorted_[bands_[band(calls_[i])]++] = calls_[i];
+    for (int i = 0; i < count_; ++i) {
+      if (i + kAhead < count_) prefetchCall(sorted_[i + kAhead]);
+      const HeldCall& c = sorted_[i];
+      planeKernel<Direction, Channel>(run_.src, run_.dst, run_.strength, c.runStart, c.stepPos,
+                                      c.runEnd, c.line);
+    }
+    count_ = 0;
+  }
+
+ private:
+  // Asks for the lines of a call's step and its neighbours, in the
+  // destination and in the source columns beside it, a few calls ahead.
+  static constexpr int kAhead = 8;
+  ORU_ALWAYS_INLINE void prefetchCall(const HeldCall& c) {
+#if defined(__GNUC__)
+    constexpr int N = Channels<Channel>::kCount, First = Channels<Channel>::kFirst;
+    const std::ptrdiff_t dRow = static_cast<std::ptrdiff_t>(run_.dst.stride);
+    const std::ptrdiff_t gRow = static_cast<std::ptrdiff_t>(run_.layout->gridW);
+    const std::size_t d = run_.dst.at(c.line, c.stepPos);
+    for (int k = 0; k < N; ++k) {
+      const std::uint8_t* p = run_.dst.plane[First + k] + d;
+      const std::uint8_t* g = run_.at(First + k, c.line, c.stepPos);
+      for (int r = -1; r <= 1; ++r) {
+        __builtin_prefetch(p + r * dRow, 1, 3);
+        __builtin_prefetch(g + r * gRow, 0, 3);
+      }
+    }
+#else
+    (void)c;
+#endif
+  }
+
+  const Run& run_;
+  HeldCall *calls_, *sorted_;
+  std::uint32_t* bands_;  // bandCount_ + 1 counts
+  int bandCount_;
+  int count_ = 0;
+};
+
 // Directions 3 and 4: lines are columns, from the first to the last for 3 and
 // from the last to the first for 4; positions run down each column.
 template <int Direction, class Channel>
@@ -1984,6 +2076,7 @@ void columnPass(const Run& run) {
   constexpr int N = Channels<Channel>::kCount, First = Channels<Channel>::kFirst;
   const Area& a = *run.area;
   ColumnLines<N, First> lines(run);
+  HeldCalls<Direction, Channel> held(run);
   const int nx = run.layout->nx;
   const int strips = (nx + kStrip - 1) / kStrip;
   for (int k = 0; k < strips; ++k) {
@@ -1999,7 +2092,9 @@ void columnPass(const Run& run) {
     if (!strip.start()) continue;
     strip.walk(
         [&](int j, int r, int p, int e) {
-          callKernel<Direction, Channel>(run, a.yFirst + r, a.yFirst + p, a.yFirst + e, x0 + j);
+          if (comeToCall<Direction, Channel>(a.yFirst + r, a.yFirst + p, a.yFirst + e, x0 + j)) {
+            held.hold(a.yFirst + r, a.yFirst + p, a.yFirst + e, x0 + j);
+          }
         },
         [&](int j, int r, int p, int e) {
           callKernel<Direction, Channel, true>(run, lines.src, lines.dst, a.yFirst + r,
@@ -2012,6 +2107,7 @@ void columnPass(const Run& run) {
             lines.giveBack();
           }
         });
+    held.flush();
   }
 }
 
