@@ -102,7 +102,8 @@ inline void scatterBytes(std::uint8_t* p, std::ptrdiff_t step, __m128i v) {
 
 #if defined(__SSE2__)
 // Eight blends at a time in 16-bit lanes. Nothing overflows them: with w in
-// 0 .. 128 and strength in 0 .. 256 each sum is at most 255 x 256 + 128.
+// 0 .. 128 and strength in 0 .. 256 each sum is at most 255 x 256 + 128. A
+// lane of weight 0 gives its own byte back as it was, whatever the strength.
 template <bool Full>
 struct Mix8 {
   __m128i k128 = _mm_set1_epi16(128), k256 = _mm_set1_epi16(256), sv, sOwn;
@@ -167,14 +168,13 @@ ORU_ALWAYS_INLINE void blendRows(std::uint8_t* const d[], const std::uint8_t* co
     }
   }
   if (padded && i < count) {
-    // The last count - i bytes; the others of the group are stored as read.
-    const __m128i used = _mm_cmpgt_epi16(_mm_set1_epi16(static_cast<short>(count - i)),
-                                         _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7));
+    // The last count - i bytes; the others of the group have weight 0,
+    // which gives each byte back as read.
+    w = _mm_and_si128(w, _mm_cmpgt_epi16(_mm_set1_epi16(static_cast<short>(count - i)),
+                                         _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7)));
     for (int c = 0; c < N; ++c) {
       std::uint8_t* at = d[c] + dAt + i;
-      const __m128i own = load(at);
-      __m128i r = mix(load(s[c] + sAt + i), own, w);
-      r = _mm_or_si128(_mm_and_si128(used, r), _mm_andnot_si128(used, own));
+      const __m128i r = mix(load(s[c] + sAt + i), load(at), w);
       _mm_storel_epi64(reinterpret_cast<__m128i*>(at), _mm_packus_epi16(r, r));
     }
     return;
@@ -215,14 +215,13 @@ ORU_ALWAYS_INLINE void blendSpanRows(std::uint8_t* const d[], const std::uint8_t
     const __m128i below = _mm_cmplt_epi16(lane, stepLane);
     const __m128i used =
         _mm_andnot_si128(_mm_cmpeq_epi16(lane, stepLane), _mm_cmplt_epi16(lane, spanEnd));
-    const __m128i w = _mm_or_si128(_mm_and_si128(below, low), _mm_andnot_si128(below, high));
+    const __m128i w =
+        _mm_and_si128(used, _mm_or_si128(_mm_and_si128(below, low), _mm_andnot_si128(below, high)));
     for (int c = 0; c < N; ++c) {
       std::uint8_t* to = d[c] + dAt + i;
-      const __m128i own = load(to);
       const __m128i towards = _mm_or_si128(_mm_and_si128(below, load(s[c] + sLow + i)),
                                            _mm_andnot_si128(below, load(s[c] + sHigh + i)));
-      __m128i r = mix(towards, own, w);
-      r = _mm_or_si128(_mm_and_si128(used, r), _mm_andnot_si128(used, own));
+      const __m128i r = mix(towards, load(to), w);
       _mm_storel_epi64(reinterpret_cast<__m128i*>(to), _mm_packus_epi16(r, r));
     }
     lane = _mm_add_epi16(lane, eight);
