@@ -272,7 +272,7 @@ inline int weightStep(int l) {
 // lie next to each other.
 // Calls along a row whose half-runs and step span at most this many pixels
 // blend both halves together.
-constexpr int kSpanLanes = 8;
+constexpr int kSpanLanes = 16;
 
 // Full: strength is 256, where the strength blend leaves each byte as the
 // first blend made it.
