@@ -302,18 +302,27 @@ void planeKernelAt(const PlaneSet& src, const PlaneSet& dst, int strength, int r
     w2 = 128 - l2 * inc2;
     dw2 = inc2;
   }
-  // Where pixel p of the line, or of its neighbour line side, lies in each
-  // plane of ps: the planes of a set share their geometry.
-  auto at = [line](const PlaneSet& ps, long long p, int side) {
-    const long long other = static_cast<long long>(line) + side;
-    const long long x = g.alongRow ? p : other, y = g.alongRow ? other : p;
-    return static_cast<std::ptrdiff_t>((y - ps.originY) * ps.stride + (x - ps.originX));
+  // Where pixel p of the line, or of its neighbour line side, lies in the
+  // planes of a set (they share their geometry): from the set's origin,
+  // where line 0 has position 0, side steps across and p along the line.
+  // In long long, as a plane's coordinates may lie far from 0 (a preview's
+  // window); only the offset itself must fit.
+  struct Origin {
+    long long base, across, along;
   };
-  const std::ptrdiff_t d1 = at(dst, p1, 0), s1 = at(src, p1, g.firstSide);
-  const std::ptrdiff_t d2 = at(dst, p2, 0), s2 = at(src, p2, -g.firstSide);
-  const std::ptrdiff_t dStep = at(dst, stepPos, 0);
-  const std::ptrdiff_t dAlong = g.alongRow ? 1 : static_cast<std::ptrdiff_t>(dst.stride);
-  const std::ptrdiff_t sAlong = g.alongRow ? 1 : static_cast<std::ptrdiff_t>(src.stride);
+  auto originOf = [line](const PlaneSet& ps) {
+    if (g.alongRow) return Origin{(line - ps.originY) * ps.stride - ps.originX, ps.stride, 1};
+    return Origin{line - ps.originX - ps.originY * ps.stride, 1, ps.stride};
+  };
+  const Origin dO = originOf(dst), sO = originOf(src);
+  auto at = [](const Origin& o, long long p, int side) {
+    return static_cast<std::ptrdiff_t>(o.base + side * o.across + p * o.along);
+  };
+  const std::ptrdiff_t d1 = at(dO, p1, 0), s1 = at(sO, p1, g.firstSide);
+  const std::ptrdiff_t d2 = at(dO, p2, 0), s2 = at(sO, p2, -g.firstSide);
+  const std::ptrdiff_t dStep = at(dO, stepPos, 0);
+  const std::ptrdiff_t dAlong = static_cast<std::ptrdiff_t>(dO.along);
+  const std::ptrdiff_t sAlong = static_cast<std::ptrdiff_t>(sO.along);
   constexpr int first = Channel::kAlpha ? 3 : 0, channels = Channel::kAlpha ? 1 : 3;
   std::uint8_t* d[channels];
   const std::uint8_t* s[channels];
@@ -361,8 +370,8 @@ void planeKernelAt(const PlaneSet& src, const PlaneSet& dst, int strength, int r
       const int wLow = g.step > 0 ? w1 : w2, dwLow = g.step > 0 ? dw1 : dw2;
       const int wHigh = g.step > 0 ? w2 : w1, dwHigh = g.step > 0 ? dw2 : dw1;
       const int sideLow = g.step > 0 ? g.firstSide : -g.firstSide;
-      const std::ptrdiff_t dAt = at(dst, lo, 0), sLow = at(src, lo, sideLow),
-                           sHigh = at(src, lo, -sideLow);
+      const std::ptrdiff_t dAt = at(dO, lo, 0), sLow = at(sO, lo, sideLow),
+                           sHigh = at(sO, lo, -sideLow);
       if (roomFor(dAt, std::max(sLow, sHigh), span)) {
         blendSpanRows<channels, Full>(d, s, dAt, sLow, sHigh, span, static_cast<int>(stepPos - lo),
                                       wLow + static_cast<int>(lo - pLow) * dwLow, dwLow,
