@@ -318,8 +318,6 @@ void planeKernelAt(const PlaneSet& src, const PlaneSet& dst, int strength, int r
   auto at = [](const Origin& o, long long p, int side) {
     return static_cast<std::ptrdiff_t>(o.base + side * o.across + p * o.along);
   };
-  const std::ptrdiff_t d1 = at(dO, p1, 0), s1 = at(sO, p1, g.firstSide);
-  const std::ptrdiff_t d2 = at(dO, p2, 0), s2 = at(sO, p2, -g.firstSide);
   const std::ptrdiff_t dStep = at(dO, stepPos, 0);
   const std::ptrdiff_t dAlong = static_cast<std::ptrdiff_t>(dO.along);
   const std::ptrdiff_t sAlong = static_cast<std::ptrdiff_t>(sO.along);
@@ -382,8 +380,8 @@ void planeKernelAt(const PlaneSet& src, const PlaneSet& dst, int strength, int r
   }
 #endif
   if (!blended) {
-    halfRun(d1, s1, l1, w1, dw1);
-    halfRun(d2, s2, l2, w2, dw2);
+    halfRun(at(dO, p1, 0), at(sO, p1, g.firstSide), l1, w1, dw1);
+    halfRun(at(dO, p2, 0), at(sO, p2, -g.firstSide), l2, w2, dw2);
   }
   // The step pixel: the mean of its neighbours along the line as they now stand.
   for (int c = 0; c < channels; ++c) {
