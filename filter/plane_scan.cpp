@@ -440,8 +440,8 @@ struct Layout {
   std::size_t backS1, backS2;  // direction 2's step bits, mapWords a row
   std::size_t stripEdges, stripFlags, stripSlopes, stripS1, stripS2;
   std::size_t stripSteps, stripStarts, stripStops, stripDone, stripFlagsDone, stripStopsDone;
-  std::size_t columnLine, columnLineSize;        // busy columns' pixels as lines (kColumnLines)
-  std::size_t heldCalls, heldSorted, heldBands;  // a column pass's calls held back (HeldCalls)
+  std::size_t columnLine, columnLineSize;       // busy columns' pixels as lines (kColumnLines)
+  std::size_t heldCalls, heldOrder, heldBands;  // a column pass's calls held back (HeldCalls)
   std::size_t total;
 };
 
@@ -456,7 +456,7 @@ constexpr int kColumnLines = 3 * kColumnGroup + 3 * (kColumnGroup + 2);
 struct HeldCall {
   int runStart, stepPos, runEnd, line;
 };
-constexpr int kHeldCalls = 2048;
+constexpr int kHeldCalls = 2048;  // fits the 16-bit indices of HeldCalls' order
 constexpr int kBandShift = 4;
 
 // Positions of a line are tested in chunks: the edge test at every position
@@ -537,7 +537,7 @@ bool layoutFor(const Area& a, int mode, Layout* out) {
   l.columnLineSize = ny + 2 + 16;
   l.columnLine = s.add(kColumnLines, l.columnLineSize);
   l.heldCalls = s.add(kHeldCalls, sizeof(HeldCall));
-  l.heldSorted = s.add(kHeldCalls, sizeof(HeldCall));
+  l.heldOrder = s.add(kHeldCalls, sizeof(std::uint16_t));
   l.heldBands = s.add((ny >> kBandShift) + 2, sizeof(std::uint32_t));
   l.total = s.total;
   return s.fits;
@@ -2019,7 +2019,7 @@ class HeldCalls {
   explicit HeldCalls(const Run& run)
       : run_(run),
         calls_(reinterpret_cast<HeldCall*>(run.block + run.layout->heldCalls)),
-        sorted_(reinterpret_cast<HeldCall*>(run.block + run.layout->heldSorted)),
+        order_(reinterpret_cast<std::uint16_t*>(run.block + run.layout->heldOrder)),
         bands_(reinterpret_cast<std::uint32_t*>(run.block + run.layout->heldBands)),
         bandCount_((run.layout->ny >> kBandShift) + 1) {}
 
@@ -2035,10 +2035,12 @@ class HeldCalls {
     std::fill(bands_, bands_ + bandCount_ + 1, 0u);
     for (int i = 0; i < count_; ++i) ++bands_[band(calls_[i]) + 1];
     for (int b = 0; b < bandCount_; ++b) bands_[b + 1] += bands_[b];
-    for (int i = 0; i < count_; ++i) sorted_[bands_[band(calls_[i])]++] = calls_[i];
     for (int i = 0; i < count_; ++i) {
-      if (i + kAhead < count_) prefetchCall(sorted_[i + kAhead]);
-      const HeldCall& c = sorted_[i];
+      order_[bands_[band(calls_[i])]++] = static_cast<std::uint16_t>(i);
+    }
+    for (int i = 0; i < count_; ++i) {
+      if (i + kAhead < count_) prefetchCall(calls_[order_[i + kAhead]]);
+      const HeldCall& c = calls_[order_[i]];
       planeKernel<Direction, Channel>(run_.src, run_.dst, run_.strength, c.runStart, c.stepPos,
                                       c.runEnd, c.line);
     }
@@ -2069,7 +2071,8 @@ class HeldCalls {
   }
 
   const Run& run_;
-  HeldCall *calls_, *sorted_;
+  HeldCall* calls_;
+  std::uint16_t* order_;  // the calls' indices, band after band
   std::uint32_t* bands_;  // bandCount_ + 1 counts
   int bandCount_;
   int count_ = 0;
