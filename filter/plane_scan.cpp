@@ -458,6 +458,10 @@ struct HeldCall {
 };
 constexpr int kHeldCalls = 2048;  // fits the 16-bit indices of HeldCalls' order
 constexpr int kBandShift = 4;
+// The bands of rows of a column of ny positions.
+constexpr std::size_t heldBands(std::size_t ny) {
+  return (ny >> kBandShift) + 1;
+}
 
 // Positions of a line are tested in chunks: the edge test at every position
 // first, the other tests and the slope measures only in the chunks the walk
@@ -538,7 +542,7 @@ bool layoutFor(const Area& a, int mode, Layout* out) {
   l.columnLine = s.add(kColumnLines, l.columnLineSize);
   l.heldCalls = s.add(kHeldCalls, sizeof(HeldCall));
   l.heldOrder = s.add(kHeldCalls, sizeof(std::uint16_t));
-  l.heldBands = s.add((ny >> kBandShift) + 2, sizeof(std::uint32_t));
+  l.heldBands = s.add(heldBands(ny) + 1, sizeof(std::uint32_t));
   l.total = s.total;
   return s.fits;
 }
@@ -2021,7 +2025,7 @@ class HeldCalls {
         calls_(reinterpret_cast<HeldCall*>(run.block + run.layout->heldCalls)),
         order_(reinterpret_cast<std::uint16_t*>(run.block + run.layout->heldOrder)),
         bands_(reinterpret_cast<std::uint32_t*>(run.block + run.layout->heldBands)),
-        bandCount_((run.layout->ny >> kBandShift) + 1) {}
+        bandCount_(static_cast<int>(heldBands(static_cast<std::size_t>(run.layout->ny)))) {}
 
   void hold(int runStart, int stepPos, int runEnd, int line) {
     if (count_ == kHeldCalls) flush();
@@ -2048,11 +2052,12 @@ class HeldCalls {
   }
 
  private:
-  // Asks for the lines of a call's step and its neighbours, in the
-  // destination and in the source columns beside it, a few calls ahead.
-  // Always inline: GCC takes a function that only prefetches for one with
-  // no effect and leaves out the calls of it.
+  // The calls ahead of the one being made whose lines are asked for.
   static constexpr int kAhead = 8;
+  // Asks for the lines of a call's step and its neighbours, in the
+  // destination and in the source columns beside it. Always inline: GCC
+  // takes a function that only prefetches for one with no effect and leaves
+  // out the calls of it.
   ORU_ALWAYS_INLINE void prefetchCall(const HeldCall& c) {
 #if defined(__GNUC__)
     constexpr int N = Channels<Channel>::kCount, First = Channels<Channel>::kFirst;
@@ -2103,8 +2108,9 @@ void columnPass(const Run& run) {
     if (!strip.start()) continue;
     strip.walk(
         [&](int j, int r, int p, int e) {
-          if (comeToCall<Direction, Channel>(a.yFirst + r, a.yFirst + p, a.yFirst + e, x0 + j)) {
-            held.hold(a.yFirst + r, a.yFirst + p, a.yFirst + e, x0 + j);
+          const int runStart = a.yFirst + r, stepPos = a.yFirst + p, runEnd = a.yFirst + e;
+          if (comeToCall<Direction, Channel>(runStart, stepPos, runEnd, x0 + j)) {
+            held.hold(runStart, stepPos, runEnd, x0 + j);
           }
         },
         [&](int j, int r, int p, int e) {
