@@ -1191,6 +1191,111 @@ struct EndSearch {
   }
 };
 
+// ---- Kernels along a line -------------------------------------------------------
+
+// The kernel calls of one line whose pixels lie next to each other in the
+// planes: a row of a row pass, or a column of a group copied into lines.
+// What every call of the line shares is found once, when the line is set,
+// so that a call costs its own work alone: where the planes have room for
+// the lanes past its pixels, both half-runs of a call are blended together,
+// eight lanes at a time, and then the step pixel. Calls that span more
+// than kLineSpan pixels, or reach the planes' ends, are planeKernelAt's.
+template <int Direction, class Channel, bool Lined>
+class LineKernel {
+ public:
+  static constexpr int N = Channels<Channel>::kCount, First = Channels<Channel>::kFirst;
+
+  LineKernel(const PlaneSet& src, const PlaneSet& dst, int strength)
+      : src_(src), dst_(dst), strength_(strength) {
+    for (int c = 0; c < N; ++c) {
+      d_[c] = dst.plane[First + c];
+      s_[c] = src.plane[First + c];
+    }
+  }
+
+  // The line of the calls that follow: row `line`, or column `line` as
+  // the planes lay it out.
+  void setLine(int line) {
+    line_ = line;
+    const long long d = (line - dst_.originY) * dst_.stride - dst_.originX;
+    const long long s = (line - src_.originY) * src_.stride - src_.originX;
+    dBase_ = d;
+    sFirst_ = s + g.firstSide * src_.stride;
+    sSecond_ = s - g.firstSide * src_.stride;
+    // The planes hold the bytes of positions below roomEnd_ on all three
+    // lines (none where their size is not known).
+    const long long sHigh = std::max(sFirst_, sSecond_);
+    roomEnd_ = dst_.size == 0 || src_.size == 0
+                   ? LLONG_MIN
+                   : std::min(static_cast<long long>(dst_.size) - d,
+                              static_cast<long long>(src_.size) - sHigh);
+  }
+
+  void call(int runStart, int stepPos, int runEnd) {
+    if (strength_ == 256) {
+      callAt<true>(runStart, stepPos, runEnd);
+    } else {
+      callAt<false>(runStart, stepPos, runEnd);
+    }
+  }
+
+ private:
+  static constexpr kernel_body::Geometry g = [] {
+    kernel_body::Geometry geometry = kernel_body::kGeometry[Direction - 1];
+    geometry.alongRow = true;
+    return geometry;
+  }();
+
+  template <bool Full>
+  ORU_ALWAYS_INLINE void callAt(int runStart, int stepPos, int runEnd) {
+    int blendStart = 0, blendEnd = 0;
+    if (!kernel_body::blendSpan<Direction>(runStart, stepPos, runEnd, &blendStart, &blendEnd)) {
+      return;
+    }
+    const int l1 = (stepPos - blendStart) * g.step, l2 = (blendEnd - stepPos) * g.step;
+    const int span = l1 + l2 + 1;
+    const long long lo = g.step > 0 ? blendStart : blendEnd;
+#if defined(__SSE2__)
+    if (span <= kLineSpan && lo + ((span + 7) & ~7) <= roomEnd_) {
+      const int inc1 = weightStep(l1), inc2 = weightStep(l2);
+      // Lane i is position lo + i. Going up the line the first half-run lies
+      // below the step: weights (i + 1) inc1 toward the first neighbour line,
+      // and above it 128 - (i - l1) inc2 toward the second. Going down it is
+      // the other way round: 128 - (l2 - i) inc2 below, toward the second
+      // line, and (l1 + l2 + 1 - i) inc1 above, toward the first.
+      const bool up = g.step > 0;
+      const int wLow = up ? inc1 : 128 - l2 * inc2, dwLow = up ? inc1 : inc2;
+      const int wHigh = up ? 128 + l1 * inc2 : (l1 + l2 + 1) * inc1, dwHigh = up ? -inc2 : -inc1;
+      const long long sLow = up ? sFirst_ : sSecond_, sHigh = up ? sSecond_ : sFirst_;
+      blendSpanRows<N, Full>(d_, s_, static_cast<std::ptrdiff_t>(dBase_ + lo),
+                             static_cast<std::ptrdiff_t>(sLow + lo),
+                             static_cast<std::ptrdiff_t>(sHigh + lo), span, up ? l1 : l2, wLow,
+                             dwLow, wHigh, dwHigh, static_cast<unsigned>(strength_));
+      // The step pixel: the mean of its neighbours along the line as they now stand.
+      const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(dBase_ + stepPos);
+      for (int c = 0; c < N; ++c) {
+        std::uint8_t* step = d_[c] + at;
+        const std::uint8_t mean = blend(step[1], step[-1], 128);
+        *step = Full ? mean : blend(mean, *step, strength_);
+      }
+      return;
+    }
+#endif
+    planeKernelAt<Direction, Channel, Lined, Full>(src_, dst_, strength_, runStart, stepPos, runEnd,
+                                                   line_);
+  }
+
+  // Calls spanning at most this many pixels take the lanes.
+  static constexpr int kLineSpan = 64;
+
+  const PlaneSet &src_, &dst_;
+  int strength_;
+  int line_ = 0;
+  std::uint8_t* d_[N];
+  const std::uint8_t* s_[N];
+  long long dBase_ = 0, sFirst_ = 0, sSecond_ = 0, roomEnd_ = LLONG_MIN;
+};
+
 // ---- Passes ----------------------------------------------------------------------
 
 // A kernel call as the scan comes to it: false where the test hooks say to
@@ -1531,12 +1636,17 @@ void rowPass(const Run& run) {
       return (backS1[at] | backS2[at]) != 0;
     }
   };
+  LineKernel<Direction, Channel, false> kernel(run.src, run.dst, run.strength);
   for (int y = a.yFirst; y <= a.yLast; ++y) {
     prefetchRowAhead<N, First>(run, y, hasWork);
     const std::size_t back = static_cast<std::size_t>(y - a.yFirst) * l.mapWords;
     auto emit = [&](int r, int p, int e) {
-      callKernel<Direction, Channel>(run, a.xFirst + r, a.xFirst + p, a.xFirst + e, y);
+      const int runStart = a.xFirst + r, stepPos = a.xFirst + p, runEnd = a.xFirst + e;
+      if (comeToCall<Direction, Channel>(runStart, stepPos, runEnd, y)) {
+        kernel.call(runStart, stepPos, runEnd);
+      }
     };
+    kernel.setLine(y);
     if constexpr (Direction == 1) {
       RowView<1, N, First> line(run, y, bits(l.rowS1), bits(l.rowS2));
       if (!line.start()) continue;
@@ -2092,6 +2202,9 @@ void columnPass(const Run& run) {
   constexpr int N = Channels<Channel>::kCount, First = Channels<Channel>::kFirst;
   const Area& a = *run.area;
   ColumnLines<N, First> lines(run);
+  LineKernel<Direction, Channel, true> lined(lines.src, lines.dst, run.strength);
+  int linedColumn = 0;
+  bool linedSet = false;
   HeldCalls<Direction, Channel> held(run);
   const int nx = run.layout->nx;
   const int strips = (nx + kStrip - 1) / kStrip;
@@ -2114,10 +2227,17 @@ void columnPass(const Run& run) {
           }
         },
         [&](int j, int r, int p, int e) {
-          callKernel<Direction, Channel, true>(run, lines.src, lines.dst, a.yFirst + r,
-                                               a.yFirst + p, a.yFirst + e, x0 + j);
+          const int runStart = a.yFirst + r, stepPos = a.yFirst + p, runEnd = a.yFirst + e;
+          if (!comeToCall<Direction, Channel>(runStart, stepPos, runEnd, x0 + j)) return;
+          if (!linedSet || linedColumn != x0 + j) {
+            linedColumn = x0 + j;
+            linedSet = true;
+            lined.setLine(linedColumn);
+          }
+          lined.call(runStart, stepPos, runEnd);
         },
         [&](int jLo, int jHi, bool take) {
+          linedSet = false;
           if (take) {
             lines.take(x0 + jLo, x0 + jHi);
           } else {
