@@ -32,6 +32,16 @@ bool smoothPreviewPlanes(FilterInstance* inst);
 // Whether ops is the module's frame-run or preview set.
 bool isPreviewRunOps(const PixelOps& ops);
 
+// Whether the processor runs the scan's AVX2 build, which the scan then
+// takes. Both builds make the same calls and write the same bytes.
+bool planeScanHasAvx2();
+
+#if defined(ORU_TEST_HOOKS)
+// 1: the scan takes its SSE2 build even where the processor runs the AVX2
+// build; 0 (the default): the best the processor runs.
+extern int planeScanBuild;
+#endif
+
 // Byte planes R, G, B, A (unused ones null), pixel (x, y) at
 // (y - originY) * stride + (x - originX).
 struct PlaneSet {

@@ -228,7 +228,22 @@ const int kThresholds[] = {INT_MIN, -5, 0, 1, 100, 161, 200, 224, 240, 254, 255,
 const int kModes[] = {0, 1, 2, 3, -1, INT_MIN};
 const int kStrengths[] = {0, 50, 100};
 
-TEST(PlaneScan, RandomSmallPicturesGiveTheTableScansCallsAndBytes) {
+// The scan is built for SSE2 and, where the processor has it, for AVX2:
+// each test of this suite runs once with each build the processor runs.
+class PlaneScanBuilds : public ::testing::TestWithParam<int> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == 0 && !planeScanHasAvx2()) GTEST_SKIP() << "no AVX2 here";
+    planeScanBuild = GetParam();
+  }
+  void TearDown() override { planeScanBuild = 0; }
+};
+INSTANTIATE_TEST_SUITE_P(Each, PlaneScanBuilds, ::testing::Values(1, 0),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return std::string(info.param == 1 ? "SSE2" : "AVX2");
+                         });
+
+TEST_P(PlaneScanBuilds, RandomSmallPicturesGiveTheTableScansCallsAndBytes) {
   std::mt19937 rng(20261208);
   for (int n = 0; n < 3000; ++n) {
     const int w = 1 + static_cast<int>(rng() % (n % 10 == 0 ? 140 : 18));
@@ -244,7 +259,7 @@ TEST(PlaneScan, RandomSmallPicturesGiveTheTableScansCallsAndBytes) {
   }
 }
 
-TEST(PlaneScan, WorstCasePicturesGiveTheTableScansCallsAndBytes) {
+TEST_P(PlaneScanBuilds, WorstCasePicturesGiveTheTableScansCallsAndBytes) {
   std::mt19937 rng(7);
   for (const Settings& s : {Settings{3, 224, 100}, Settings{3, 255, 100}, Settings{1, 255, 50}}) {
     EXPECT_TRUE(sameFrameRun(terrace(150, 40), s));
@@ -254,7 +269,7 @@ TEST(PlaneScan, WorstCasePicturesGiveTheTableScansCallsAndBytes) {
   }
 }
 
-TEST(PlaneScan, WorkedStaircaseExamples) {
+TEST_P(PlaneScanBuilds, WorkedStaircaseExamples) {
   const std::vector<KernelCall> colour = {{1, false, 16, 18, 18, 2}, {1, false, 12, 15, 18, 3},
                                           {1, false, 8, 11, 15, 4},  {1, false, 4, 7, 11, 5},
                                           {1, false, 1, 3, 7, 6},    {2, false, 3, 1, 1, 6},
@@ -310,7 +325,7 @@ FrameResult previewRun(const Image& src, const Settings& s, const PreviewCase& v
   return r;
 }
 
-TEST(PlaneScan, PreviewWindowsAtEveryZoomGiveTheTableScansCallsAndBytes) {
+TEST_P(PlaneScanBuilds, PreviewWindowsAtEveryZoomGiveTheTableScansCallsAndBytes) {
   std::mt19937 rng(240);
   const int zooms[] = {0, 1, 2, 3, -1, 4, 31, 40};
   int planeRuns = 0;
@@ -361,7 +376,7 @@ TEST(PlaneScan, ViewsAtTheEndsOfTheIntRangeScanWhatLiesInsideIt) {
   EXPECT_EQ(cut.yLast, INT_MIN + 238);
 }
 
-TEST(PlaneScan, PreviewWorkedExampleRunsOnOverTheRepeatedBorder) {
+TEST_P(PlaneScanBuilds, PreviewWorkedExampleRunsOnOverTheRepeatedBorder) {
   std::vector<KernelCall> expected = {{1, false, 16, 78, 78, 2}, {1, false, 12, 15, 78, 3},
                                       {1, false, 8, 11, 15, 4},  {1, false, 4, 7, 11, 5},
                                       {1, false, 1, 3, 7, 6},    {2, false, 3, 1, 1, 6},
@@ -388,7 +403,7 @@ TEST(PlaneScan, OtherRoutinesAreCalledAsInstalled) {
 
 // ---- Slope measure and kernels ---------------------------------------------------
 
-TEST(PlaneScan, SlopeMeasuresAreThoseOfTheRoutines) {
+TEST_P(PlaneScanBuilds, SlopeMeasuresAreThoseOfTheRoutines) {
   std::mt19937 rng(3);
   for (int n = 0; n < 200; ++n) {
     const int w = 1 + static_cast<int>(rng() % 12), h = 1 + static_cast<int>(rng() % 12);
@@ -415,7 +430,7 @@ TEST(PlaneScan, SlopeMeasuresAreThoseOfTheRoutines) {
   }
 }
 
-TEST(PlaneScan, SlopeWorkedValues) {
+TEST_P(PlaneScanBuilds, SlopeWorkedValues) {
   // Black against white around (2, 2) of a 5 x 5 picture.
   struct Case {
     bool (*black)(int u, int v);
@@ -448,7 +463,7 @@ PlaneSet planesOf(Image& img) {
       {img.c[0].data(), img.c[1].data(), img.c[2].data(), img.c[3].data()}, 0, 0, img.width};
 }
 
-TEST(PlaneScan, KernelWorkedExample) {
+TEST_P(PlaneScanBuilds, KernelWorkedExample) {
   // Row 1 is 100 in the destination; rows 2 and 0 are 200 and 0 in the source.
   for (bool alpha : {false, true}) {
     for (int strength : {100, 50}) {
@@ -468,7 +483,7 @@ TEST(PlaneScan, KernelWorkedExample) {
   }
 }
 
-TEST(PlaneScan, KernelsGiveTheTableKernelsBytes) {
+TEST_P(PlaneScanBuilds, KernelsGiveTheTableKernelsBytes) {
   // Every direction, channel group and short or long run, on random planes,
   // against the kernels through the module's B routines.
   std::mt19937 rng(11);
@@ -519,7 +534,7 @@ TEST(PlaneScan, KernelsGiveTheTableKernelsBytes) {
 
 // ---- Through the frame driver ----------------------------------------------------
 
-TEST(PlaneScan, FrameRunsStoreWhatTheTableScanGives) {
+TEST_P(PlaneScanBuilds, FrameRunsStoreWhatTheTableScanGives) {
   // OruProcess takes the byte-plane scan; its stored output must be the
   // table scan's planes, for every target.
   std::mt19937 rng(5);
