@@ -147,6 +147,51 @@ struct Mix8 {
 };
 #endif
 
+// Pixels a group of lanes blends at once: sixteen in the AVX2 build, else
+// eight. The planes must have room for the bytes up to the next group past
+// a call's pixels for its last group to be blended whole.
+constexpr int kLanes = ORU_SCAN_WIDE ? 16 : 8;
+
+#if ORU_SCAN_WIDE
+// Sixteen blends at a time in 16-bit lanes, with one multiply each:
+// blend(t, o, w) = o + floor(((t - o) w + 128) / 256), and with
+// (t - o) x 128 as one factor (at most 255 x 128 in size) and w (0 .. 256)
+// as the other, _mm256_mulhrs_epi16's (a b + 2^14) >> 15 is exactly that
+// floor. A lane of weight 0 gives its own byte back.
+template <bool Full>
+struct Mix16 {
+  __m256i sv;
+  explicit Mix16(unsigned strength) : sv(_mm256_set1_epi16(static_cast<short>(strength))) {}
+  static __m256i weights(int w0, int dw) {
+    return _mm256_add_epi16(_mm256_set1_epi16(static_cast<short>(w0)),
+                            _mm256_mullo_epi16(_mm256_set1_epi16(static_cast<short>(dw)),
+                                               _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10,
+                                                                 11, 12, 13, 14, 15)));
+  }
+  static __m256i weightStep(int dw) { return _mm256_set1_epi16(static_cast<short>(16 * dw)); }
+  static __m256i mixOne(__m256i towards, __m256i own, __m256i w) {
+    const __m256i moved = _mm256_slli_epi16(_mm256_sub_epi16(towards, own), 7);
+    return _mm256_add_epi16(own, _mm256_mulhrs_epi16(moved, w));
+  }
+  __m256i operator()(__m256i towards, __m256i own, __m256i w) const {
+    const __m256i a = mixOne(towards, own, w);
+    return Full ? a : mixOne(a, own, sv);
+  }
+};
+// Sixteen bytes as 16-bit lanes, and back.
+inline __m256i widen16(__m128i bytes) {
+  return _mm256_cvtepu8_epi16(bytes);
+}
+inline __m128i load16(const std::uint8_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline void store16(std::uint8_t* p, __m256i lanes) {
+  _mm_storeu_si128(
+      reinterpret_cast<__m128i*>(p),
+      _mm_packus_epi16(_mm256_castsi256_si128(lanes), _mm256_extracti128_si256(lanes, 1)));
+}
+#endif
+
 // Blends count bytes of a line of one plane a byte at a time, the i-th
 // d[i x dStep] toward s[i x sStep] with weight w0 + i x dw. Full: strength
 // is 256.
@@ -172,7 +217,26 @@ ORU_ALWAYS_INLINE void blendRows(std::uint8_t* const d[], const std::uint8_t* co
                                  std::ptrdiff_t dAt, std::ptrdiff_t sAt, int count, int w0, int dw,
                                  unsigned strength, bool padded) {
   int i = 0;
-#if defined(__SSE2__)
+#if ORU_SCAN_WIDE
+  const Mix16<Full> mix(strength);
+  __m256i w = Mix16<Full>::weights(w0, dw);
+  const __m256i wStep = Mix16<Full>::weightStep(dw);
+  const __m256i lanes = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  for (; i < count; i += 16, w = _mm256_add_epi16(w, wStep)) {
+    if (i + 16 > count) {
+      if (!padded) break;
+      // The last count - i bytes; the others of the group have weight 0,
+      // which gives each byte back as read.
+      w = _mm256_and_si256(
+          w, _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<short>(count - i)), lanes));
+    }
+    for (int c = 0; c < N; ++c) {
+      std::uint8_t* at = d[c] + dAt + i;
+      store16(at, mix(widen16(load16(s[c] + sAt + i)), widen16(load16(at)), w));
+    }
+  }
+  if (i >= count) return;
+#elif defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128();
   const Mix8<Full> mix(strength);
   __m128i w = Mix8<Full>::weights(w0, dw);
@@ -207,14 +271,48 @@ ORU_ALWAYS_INLINE void blendRows(std::uint8_t* const d[], const std::uint8_t* co
   }
 }
 
-#if defined(__SSE2__)
 // Both half-runs of a short call along a row in one pass, span bytes from
 // dAt on in each of N planes with the step pixel at lane `at` left alone:
 // the lanes below it blend toward sLow on with weights wLow, wLow + dwLow,
 // ..., those above toward sHigh on with wHigh, wHigh + dwHigh, ... (both
 // counted from the span's first byte). The halves touch different bytes
 // and read only the source, so blending them together changes nothing.
-// The planes have room for the bytes up to the next eight after the span.
+// The planes have room for the bytes up to the next group of kLanes after
+// the span.
+#if ORU_SCAN_WIDE
+template <int N, bool Full>
+ORU_ALWAYS_INLINE void blendSpanRows(std::uint8_t* const d[], const std::uint8_t* const s[],
+                                     std::ptrdiff_t dAt, std::ptrdiff_t sLow, std::ptrdiff_t sHigh,
+                                     int span, int at, int wLow, int dwLow, int wHigh, int dwHigh,
+                                     unsigned strength) {
+  const Mix16<Full> mix(strength);
+  __m256i lane = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  const __m256i sixteen = _mm256_set1_epi16(16);
+  __m256i low = Mix16<Full>::weights(wLow, dwLow), high = Mix16<Full>::weights(wHigh, dwHigh);
+  const __m256i lowStep = Mix16<Full>::weightStep(dwLow);
+  const __m256i highStep = Mix16<Full>::weightStep(dwHigh);
+  const __m256i stepLane = _mm256_set1_epi16(static_cast<short>(at));
+  const __m256i spanEnd = _mm256_set1_epi16(static_cast<short>(span));
+  for (int i = 0; i < span; i += 16) {
+    const __m256i below = _mm256_cmpgt_epi16(stepLane, lane);
+    const __m256i used =
+        _mm256_andnot_si256(_mm256_cmpeq_epi16(lane, stepLane), _mm256_cmpgt_epi16(spanEnd, lane));
+    const __m256i w = _mm256_and_si256(used, _mm256_blendv_epi8(high, low, below));
+    // The side of each byte, chosen before the bytes are widened.
+    const __m128i belowBytes =
+        _mm_packs_epi16(_mm256_castsi256_si128(below), _mm256_extracti128_si256(below, 1));
+    for (int c = 0; c < N; ++c) {
+      std::uint8_t* to = d[c] + dAt + i;
+      const __m128i towards =
+          _mm_blendv_epi8(load16(s[c] + sHigh + i), load16(s[c] + sLow + i), belowBytes);
+      store16(to, mix(widen16(towards), widen16(load16(to)), w));
+    }
+    lane = _mm256_add_epi16(lane, sixteen);
+    low = _mm256_add_epi16(low, lowStep);
+    high = _mm256_add_epi16(high, highStep);
+  }
+}
+#elif defined(__SSE2__)
 template <int N, bool Full>
 ORU_ALWAYS_INLINE void blendSpanRows(std::uint8_t* const d[], const std::uint8_t* const s[],
                                      std::ptrdiff_t dAt, std::ptrdiff_t sLow, std::ptrdiff_t sHigh,
@@ -292,7 +390,7 @@ inline int weightStep(int l) {
 // lie next to each other.
 // Calls along a row whose half-runs and step span at most this many pixels
 // blend both halves together.
-constexpr int kSpanLanes = 16;
+constexpr int kSpanLanes = 2 * kLanes;
 
 // Full: strength is 256, where the strength blend leaves each byte as the
 // first blend made it.
@@ -351,7 +449,7 @@ void planeKernelAt(const PlaneSet& src, const PlaneSet& dst, int strength, int r
   // Whether the planes hold the bytes up to the next eight after count
   // bytes from dAt in dst and from sAt in src.
   auto roomFor = [&](std::ptrdiff_t dAt, std::ptrdiff_t sAt, int count) {
-    const std::size_t end = static_cast<std::size_t>((count + 7) & ~7);
+    const std::size_t end = static_cast<std::size_t>((count + kLanes - 1) & ~(kLanes - 1));
     return dst.size >= static_cast<std::size_t>(dAt) + end &&
            src.size >= static_cast<std::size_t>(sAt) + end;
   };
@@ -1276,7 +1374,7 @@ class LineKernel {
     const int span = l1 + l2 + 1;
     const long long lo = g.step > 0 ? blendStart : blendEnd;
 #if defined(__SSE2__)
-    if (span <= kLineSpan && lo + ((span + 7) & ~7) <= roomEnd_) {
+    if (span <= kLineSpan && lo + ((span + kLanes - 1) & ~(kLanes - 1)) <= roomEnd_) {
       const int inc1 = weightStep(l1), inc2 = weightStep(l2);
       // Lane i is position lo + i. Going up the line the first half-run lies
       // below the step: weights (i + 1) inc1 toward the first neighbour line,
