@@ -557,7 +557,8 @@ struct Layout {
   std::size_t rowSlopes, rowKnown, rowS1, rowS2, rowBlocks, rowBlocksOf, rowWords;
   std::size_t backS1, backS2;  // direction 2's step bits, mapWords a row
   std::size_t stripEdges, stripFlags, stripSlopes, stripS1, stripS2;
-  std::size_t stripSteps, stripStarts, stripStops, stripDone, stripFlagsDone, stripStopsDone;
+  std::size_t stripSteps, stripChunkSteps, stripColumnChunks, stripStarts, stripStops, stripDone,
+      stripFlagsDone, stripStopsDone;
   std::size_t columnLine, columnLineSize;       // busy columns' pixels as lines (kColumnLines)
   std::size_t heldCalls, heldOrder, heldBands;  // a column pass's calls held back (HeldCalls)
   std::size_t total;
@@ -649,6 +650,10 @@ bool layoutFor(const Area& a, int mode, Layout* out) {
   l.stripS1 = s.add(ny, sizeof(std::uint64_t));
   l.stripS2 = s.add(ny, sizeof(std::uint64_t));
   l.stripSteps = s.add(columnChunks * kStrip, sizeof(std::uint64_t));
+  // Both in blocks of 64 chunks: the column words are transposed from them.
+  const std::size_t chunkBlocks = (columnChunks + kStrip - 1) / kStrip;
+  l.stripChunkSteps = s.add(chunkBlocks * kStrip, sizeof(std::uint64_t));
+  l.stripColumnChunks = s.add(chunkBlocks * kStrip, sizeof(std::uint64_t));
   l.stripStarts = s.add(columnChunks * kStrip, sizeof(std::uint64_t));
   l.stripStops = s.add(columnChunks * kStrip, sizeof(std::uint64_t));
   l.stripDone = s.add(columnChunks, 1);
@@ -1814,6 +1819,8 @@ class StripView {
     s1_ = words(l.stripS1);
     s2_ = words(l.stripS2);
     steps_ = words(l.stripSteps);
+    chunkSteps_ = words(l.stripChunkSteps);
+    columnChunks_ = words(l.stripColumnChunks);
     starts_ = words(l.stripStarts);
     stops_ = words(l.stripStops);
     slopes_ = reinterpret_cast<std::int16_t*>(run.block + l.stripSlopes) + kStrip;
@@ -1895,6 +1902,15 @@ class StripView {
       std::fill(starts + (m1 - m0), starts + kStrip, std::uint64_t{0});
       if (anySteps) transposeBits(steps);
       if (anyStarts) transposeBits(starts);
+      chunkSteps_[c] = anySteps;
+    }
+    // For each column, its chunks with steps, 64 chunks a word.
+    for (int b = 0; b < chunkCount; b += kStrip) {
+      std::uint64_t* words = columnChunks_ + b;
+      const int count = std::min(kStrip, chunkCount - b);
+      std::copy(chunkSteps_ + b, chunkSteps_ + b + count, words);
+      std::fill(words + count, words + kStrip, std::uint64_t{0});
+      transposeBits(words);
     }
     // The columns in groups of kGroup in the pass's order. Where most of the
     // strip's rows have steps, a group whose columns are busy enough is
@@ -1948,21 +1964,29 @@ class StripView {
   ORU_ALWAYS_INLINE void columnSteps(int j, int chunkCount, Emit& emit) {
     if (!((any_ >> j) & 1)) return;
     EndSearch ends;
-    for (int c = 0; c < chunkCount; ++c) {
-      for (std::uint64_t s = steps_[static_cast<std::size_t>(c) * kStrip + j]; s; s &= s - 1) {
-        const int at = lowestBit(s), stepPos = (c << kChunkShift) + at;
-        // The run's start: the last start at or before its step.
-        int k = c;
-        std::uint64_t before =
-            starts_[static_cast<std::size_t>(k) * kStrip + j] & (~std::uint64_t{0} >> (63 - at));
-        while (!before) before = starts_[static_cast<std::size_t>(--k) * kStrip + j];
-        const int runStart = (k << kChunkShift) + highestBit(before);
-        int runEnd = stepPos;
-        if (stepPos != n - 1 && hasFlag(stepPos, kNextDiagFlag, j)) {
-          runEnd = ends.from(stepPos + 1, 1, [&](int from) { return endFrom(from, j); });
-        }
-        emit(j, runStart, stepPos, runEnd);
+    for (int b = 0; b < chunkCount; b += kStrip) {
+      for (std::uint64_t has = columnChunks_[b + j]; has; has &= has - 1) {
+        const int c = b + lowestBit(has);
+        columnChunkSteps(j, c, ends, emit);
       }
+    }
+  }
+  // The steps of column j in chunk c, to emit.
+  template <class Emit>
+  ORU_ALWAYS_INLINE void columnChunkSteps(int j, int c, EndSearch& ends, Emit& emit) {
+    for (std::uint64_t s = steps_[static_cast<std::size_t>(c) * kStrip + j]; s; s &= s - 1) {
+      const int at = lowestBit(s), stepPos = (c << kChunkShift) + at;
+      // The run's start: the last start at or before its step.
+      int k = c;
+      std::uint64_t before =
+          starts_[static_cast<std::size_t>(k) * kStrip + j] & (~std::uint64_t{0} >> (63 - at));
+      while (!before) before = starts_[static_cast<std::size_t>(--k) * kStrip + j];
+      const int runStart = (k << kChunkShift) + highestBit(before);
+      int runEnd = stepPos;
+      if (stepPos != n - 1 && hasFlag(stepPos, kNextDiagFlag, j)) {
+        runEnd = ends.from(stepPos + 1, 1, [&](int from) { return endFrom(from, j); });
+      }
+      emit(j, runStart, stepPos, runEnd);
     }
   }
 
@@ -2088,6 +2112,8 @@ class StripView {
   std::int16_t* slopes_;                           // rows -1 .. n
   std::uint8_t *state_, *flagsDone_, *stopsDone_;  // a byte a chunk of rows
   std::uint64_t any_ = 0;                          // the columns with an edge
+  std::uint64_t* chunkSteps_;    // a word a chunk of rows: its columns with a step
+  std::uint64_t* columnChunks_;  // a word a column and 64 chunks: its chunks with a step
 };
 
 #if defined(__SSE2__)

@@ -267,6 +267,15 @@ TEST_P(PlaneScanBuilds, WorstCasePicturesGiveTheTableScansCallsAndBytes) {
     EXPECT_TRUE(sameFrameRun(randomPicture(rng, 150, 40, Kind::ColourNoise), s));
     EXPECT_TRUE(sameFrameRun(randomPicture(rng, 40, 150, Kind::ColourNoise), s));
   }
+  // Columns of more than 64 chunks of 64 rows, flat but for rows of greys
+  // in the second chunk and in the 67th, and greys throughout.
+  const Image greys = randomPicture(rng, 9, 4300, Kind::Greys);
+  Image patches(greys.width, greys.height, Pixel{90, 90, 90, 90});
+  for (int y = 0; y < greys.height; ++y)
+    for (int x = 0; x < greys.width; ++x)
+      if ((y >= 70 && y < 120) || (y >= 4230 && y < 4280)) patches.set(x, y, greys.at(x, y));
+  EXPECT_TRUE(sameFrameRun(patches, Settings{}));
+  EXPECT_TRUE(sameFrameRun(greys, Settings{}));
 }
 
 TEST_P(PlaneScanBuilds, WorkedStaircaseExamples) {
