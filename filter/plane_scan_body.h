@@ -568,7 +568,9 @@ struct Layout {
 // channel, a line for each column of the destination, and for each of the
 // source's columns from the one before the group to the one after it.
 constexpr int kColumnGroup = 8;
-constexpr int kColumnLines = 3 * kColumnGroup + 3 * (kColumnGroup + 2);
+// The lines hold up to a strip's columns: a strip whose groups all go on
+// lines is copied whole, each line of the planes read once.
+constexpr int kColumnLines = 3 * kStrip + 3 * (kStrip + 2);
 
 // The other calls of a column pass are held back, up to this many, and made
 // a band of rows at a time (HeldCalls).
@@ -1915,30 +1917,40 @@ class StripView {
     // The columns in groups of kGroup in the pass's order. Where most of the
     // strip's rows have steps, a group whose columns are busy enough is
     // handed over with group(jLo, jHi, true) before its columns' steps,
-    // which then go to emitLined, and group(jLo, jHi, false) after them.
+    // which then go to emitLined, and group(jLo, jHi, false) after them; a
+    // strip whose groups all are is handed over whole, before the first and
+    // after the last.
     const bool busy = 2 * rowsWithSteps >= n;
+    // The copies pay for themselves where the calls are many, a step for
+    // every four positions, and their runs reach beyond their steps.
+    bool lined[kStrip / kGroup] = {};
+    int linedGroups = 0;
+    for (int g0 = 0; busy && g0 < w_; g0 += kGroup) {
+      const int g1 = std::min(g0 + kGroup, w_);
+      const int jLo = Direction == 3 ? g0 : w_ - g1, jHi = Direction == 3 ? g1 - 1 : w_ - 1 - g0;
+      long long steps = 0;
+      for (int j = jLo; j <= jHi; ++j) {
+        for (int c = 0; c < chunkCount; ++c) {
+          steps += countBits(steps_[static_cast<std::size_t>(c) * kStrip + j]);
+        }
+      }
+      lined[g0 / kGroup] = steps * 4 >= (n + 2LL) * (g1 - g0) && edgesIn(jLo, jHi) >= 2 * steps;
+      linedGroups += lined[g0 / kGroup];
+    }
+    const bool whole = w_ == kStrip && linedGroups == kStrip / kGroup;
+    if (whole) group(0, w_ - 1, true);
     for (int g0 = 0; g0 < w_; g0 += kGroup) {
       const int g1 = std::min(g0 + kGroup, w_);
       const int jLo = Direction == 3 ? g0 : w_ - g1, jHi = Direction == 3 ? g1 - 1 : w_ - 1 - g0;
-      if (busy) {
-        long long steps = 0;
-        for (int j = jLo; j <= jHi; ++j) {
-          for (int c = 0; c < chunkCount; ++c) {
-            steps += countBits(steps_[static_cast<std::size_t>(c) * kStrip + j]);
-          }
-        }
-        // The copies pay for themselves where the calls are many, a step
-        // for every four positions, and their runs reach beyond their steps.
-        const int w = g1 - g0;
-        if (steps * 4 >= (n + 2LL) * w && edgesIn(jLo, jHi) >= 2 * steps) {
-          group(jLo, jHi, true);
-          linedColumns(g0, g1, chunkCount, emitLined);
-          group(jLo, jHi, false);
-          continue;
-        }
+      if (lined[g0 / kGroup]) {
+        if (!whole) group(jLo, jHi, true);
+        linedColumns(g0, g1, chunkCount, emitLined);
+        if (!whole) group(jLo, jHi, false);
+        continue;
       }
       for (int i = g0; i < g1; ++i) columnSteps(Direction == 3 ? i : w_ - 1 - i, chunkCount, emit);
     }
+    if (whole) group(0, w_ - 1, false);
   }
 
   // Columns handed over in groups of this many.
@@ -2188,6 +2200,53 @@ inline void linesToRows(const std::uint8_t* in, std::size_t lineStride, std::uin
 // xHi + 1 in `src`. Rows yFirst - 1 .. yLast + 1 are copied, all that the
 // columns' kernels reach; each kernel reaches its own column alone in the
 // destination, so the columns of a group may be copied together.
+#if defined(__SSE2__)
+// Transposes sixteen rows of sixteen bytes (row r at in + r * inStride) into
+// sixteen rows of sixteen bytes (row k, byte k of every row, at out + k *
+// outStride): rows to lines and lines back to rows alike.
+inline void transposeBytes16(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* out,
+                             std::ptrdiff_t outStride) {
+  __m128i r[16];
+  for (int i = 0; i < 16; ++i) {
+    r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i * inStride));
+  }
+  // a[8h + j]: bytes 8h .. 8h + 7 of rows 2j and 2j + 1, a byte of each
+  // row to a 16-bit lane.
+  __m128i a[16];
+  for (int j = 0; j < 8; ++j) {
+    a[j] = _mm_unpacklo_epi8(r[2 * j], r[2 * j + 1]);
+    a[8 + j] = _mm_unpackhi_epi8(r[2 * j], r[2 * j + 1]);
+  }
+  // b[8h + 2j + e]: bytes 8h + 4e .. 8h + 4e + 3 of rows 4j .. 4j + 3, a
+  // byte of each row to a 32-bit lane.
+  __m128i b[16];
+  for (int h = 0; h < 2; ++h) {
+    for (int j = 0; j < 4; ++j) {
+      b[8 * h + 2 * j] = _mm_unpacklo_epi16(a[8 * h + 2 * j], a[8 * h + 2 * j + 1]);
+      b[8 * h + 2 * j + 1] = _mm_unpackhi_epi16(a[8 * h + 2 * j], a[8 * h + 2 * j + 1]);
+    }
+  }
+  for (int h = 0; h < 2; ++h) {
+    for (int e = 0; e < 2; ++e) {
+      // Bytes 8h + 4e + t of rows 0 .. 7 (q 0) and 8 .. 15 (q 1), two
+      // bytes of eight rows a register: t 0 and 1 in lo, 2 and 3 in hi.
+      __m128i lo[2], hi[2];
+      for (int q = 0; q < 2; ++q) {
+        const __m128i x = b[8 * h + 4 * q + e], y = b[8 * h + 4 * q + 2 + e];
+        lo[q] = _mm_unpacklo_epi32(x, y);
+        hi[q] = _mm_unpackhi_epi32(x, y);
+      }
+      const __m128i line[4] = {_mm_unpacklo_epi64(lo[0], lo[1]), _mm_unpackhi_epi64(lo[0], lo[1]),
+                               _mm_unpacklo_epi64(hi[0], hi[1]), _mm_unpackhi_epi64(hi[0], hi[1])};
+      for (int t = 0; t < 4; ++t) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + (8 * h + 4 * e + t) * outStride),
+                         line[t]);
+      }
+    }
+  }
+}
+#endif
+
 template <int N, int First>
 struct ColumnLines {
   const Run& run;
@@ -2201,13 +2260,13 @@ struct ColumnLines {
     std::uint8_t* at = run.block + l.columnLine;
     const std::size_t size = l.columnLineSize;
     for (int c = 0; c < N; ++c) {
-      dst.plane[First + c] = at + c * kColumnGroup * size;
-      src.plane[First + c] = at + (3 * kColumnGroup + c * (kColumnGroup + 2)) * size;
+      dst.plane[First + c] = at + c * kStrip * size;
+      src.plane[First + c] = at + (3 * kStrip + c * (kStrip + 2)) * size;
     }
     dst.originX = src.originX = run.area->yFirst - 1LL;
     dst.stride = src.stride = static_cast<long long>(size);
-    dst.size = kColumnGroup * size;
-    src.size = (kColumnGroup + 2) * size;
+    dst.size = kStrip * size;
+    src.size = (kStrip + 2) * size;
   }
   // Copies columns lo .. hi in; their kernels then run on the lines.
   void take(int lo, int hi) {
@@ -2234,6 +2293,17 @@ struct ColumnLines {
           rowsToLines(left, sStride, s + i, size);
           rowsToLines(left + 2, sStride, s + 2 * size + i, size);
         }
+      } else if (w == kStrip) {
+        // Sixteen rows and sixteen columns at a time; the source's 66
+        // columns as columns 0 .. 63 and 50 .. 65.
+        const std::ptrdiff_t line = static_cast<std::ptrdiff_t>(size);
+        for (; i + 16 <= length; i += 16, from += 16 * dStride, left += 16 * sStride) {
+          for (int k = 0; k < kStrip; k += 16) {
+            transposeBytes16(from + k, dStride, d + k * size + i, line);
+            transposeBytes16(left + k, sStride, s + k * size + i, line);
+          }
+          transposeBytes16(left + 50, sStride, s + 50 * size + i, line);
+        }
       }
 #endif
       for (; i < length; ++i, from += dStride, left += sStride) {
@@ -2254,6 +2324,13 @@ struct ColumnLines {
 #if defined(__SSE2__)
       if (w == kColumnGroup) {
         for (; i + 16 <= length; i += 16, to += 16 * dStride) linesToRows(d + i, size, to, dStride);
+      } else if (w == kStrip) {
+        const std::ptrdiff_t line = static_cast<std::ptrdiff_t>(size);
+        for (; i + 16 <= length; i += 16, to += 16 * dStride) {
+          for (int k = 0; k < kStrip; k += 16) {
+            transposeBytes16(d + k * size + i, line, to + k, dStride);
+          }
+        }
       }
 #endif
       for (; i < length; ++i, to += dStride) {
