@@ -369,6 +369,19 @@ TEST_P(PlaneScanBuilds, PreviewWindowsAtEveryZoomGiveTheTableScansCallsAndBytes)
   EXPECT_GT(planeRuns, 100) << "most windows take the byte-plane scan";
 }
 
+TEST(PlaneScan, TakesTheAvx2BuildWhereTheProcessorHasIt) {
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(_WIN32)
+  // The compiler's own reading of the processor, the system's part included.
+  __builtin_cpu_init();
+  const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+                   __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("lzcnt") &&
+                   __builtin_cpu_supports("popcnt");
+  EXPECT_EQ(planeScanHasAvx2(), has);
+#else
+  GTEST_SKIP() << "no reading of the processor to check against here";
+#endif
+}
+
 TEST(PlaneScan, ViewsAtTheEndsOfTheIntRangeScanWhatLiesInsideIt) {
   // A window that begins past the last int has no position; one that ends
   // there is cut two short of it. Neither wraps round to the other end.
