@@ -1,37 +1,23 @@
 // The byte-plane scan built for processors with AVX2, BMI1, BMI2, LZCNT and
 // POPCNT, which plane_scan.cpp chooses where the processor has them. The
-// body's headers come first, outside the target region, so that what they
-// define inline stays fit for every processor wherever the linker takes it.
+// body includes its headers before it opens the target region, so that what
+// they define inline stays fit for every processor wherever the linker
+// takes it from.
 #include "filter/plane_scan_builds.h"
 
 #if ORU_HAVE_AVX2_SCAN
 
-#include <immintrin.h>
-
-#include <algorithm>
-#include <climits>
-#include <cstdint>
-#include <cstring>
-
-#include "filter/heap.h"
-#include "filter/kernel_body.h"
-#include "filter/kernels.h"
-#include "filter/pixel_ops.h"
-#include "filter/plane_scan.h"
-#include "filter/scan.h"
-#include "filter/scan_area.h"
-
+// clang-format off
 #if defined(__clang__)
 #define ORU_SCAN_TARGET_BEGIN \
-  _Pragma(                    \
-      "clang attribute push(__attribute__((target(\"avx2,bmi,bmi2,lzcnt,popcnt\"))), \
-apply_to = function)")
+  _Pragma("clang attribute push(__attribute__((target(\"avx2,bmi,bmi2,lzcnt,popcnt\"))), apply_to = function)")
 #define ORU_SCAN_TARGET_END _Pragma("clang attribute pop")
 #else
 #define ORU_SCAN_TARGET_BEGIN \
   _Pragma("GCC push_options") _Pragma("GCC target(\"avx2,bmi,bmi2,lzcnt,popcnt\")")
 #define ORU_SCAN_TARGET_END _Pragma("GCC pop_options")
 #endif
+// clang-format on
 
 #define ORU_SCAN_NAMESPACE plane_scan_avx2
 #define ORU_SCAN_WIDE 1
