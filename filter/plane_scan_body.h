@@ -60,6 +60,11 @@ namespace {
 #define ORU_ALWAYS_INLINE inline
 #define ORU_NOINLINE
 #endif
+#if ORU_SCAN_WIDE
+#define ORU_NOINLINE_IF_WIDE ORU_NOINLINE
+#else
+#define ORU_NOINLINE_IF_WIDE
+#endif
 
 using kernel_body::AlphaChannel;
 using kernel_body::ColourChannel;
@@ -757,6 +762,20 @@ inline __m128i largestDifference16(const std::uint8_t* const p[], const std::uin
   return largest;
 }
 
+#if ORU_SCAN_WIDE
+inline __m256i load32(const std::uint8_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+// The absolute differences of 32 bytes.
+inline __m256i absDiff32(__m256i a, __m256i b) {
+  return _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
+}
+// Bit i: whether byte i of d is at least the byte of atLeast.
+inline std::uint64_t atLeastMask32(__m256i d, __m256i atLeast) {
+  const __m256i reached = _mm256_cmpeq_epi8(_mm256_max_epu8(d, atLeast), d);
+  return static_cast<std::uint32_t>(_mm256_movemask_epi8(reached));
+}
+#endif
 // Bit i: whether byte i of d is at least the byte of atLeast.
 inline std::uint64_t atLeastMask(__m128i d, __m128i atLeast) {
   return static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(d, atLeast), d)));
@@ -1133,6 +1152,25 @@ void edgeMapRow(const Run& run, int r, bool flat) {
     // next row, or past the grid's last row into what follows it in the
     // block; those bits are cleared.
     std::uint64_t bits[kMaps] = {};
+#if ORU_SCAN_WIDE
+    // Thirty-two positions at a time.
+    const __m256i limit = _mm256_set1_epi8(static_cast<char>(run.atLeast));
+    for (int g = 0; g < n; g += 32) {
+      __m256i below = _mm256_setzero_si256(), right = below, fall = below, rise = below;
+      for (int c = 0; c < N; ++c) {
+        const __m256i cur = load32(c0[c] + g), next = load32(c1[c] + g), under = load32(b0[c] + g),
+                      diagonal = load32(b1[c] + g);
+        below = _mm256_max_epu8(below, absDiff32(cur, under));
+        right = _mm256_max_epu8(right, absDiff32(cur, next));
+        fall = _mm256_max_epu8(fall, absDiff32(cur, diagonal));
+        rise = _mm256_max_epu8(rise, absDiff32(next, under));
+      }
+      bits[kBelowMap] |= atLeastMask32(below, limit) << g;
+      bits[kRightMap] |= atLeastMask32(right, limit) << g;
+      bits[kFallMap] |= atLeastMask32(fall, limit) << g;
+      bits[kRiseMap] |= atLeastMask32(rise, limit) << g;
+    }
+#else
     const __m128i limit = _mm_set1_epi8(static_cast<char>(run.atLeast));
     for (int g = 0; g < n; g += 16) {
       const __m128i below = largestDifference16<N>(c0, b0, g);
@@ -1144,6 +1182,7 @@ void edgeMapRow(const Run& run, int r, bool flat) {
       bits[kFallMap] |= atLeastMask(fall, limit) << g;
       bits[kRiseMap] |= atLeastMask(rise, limit) << g;
     }
+#endif
     const std::uint64_t used = n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
     for (int m = 0; m < kMaps; ++m) maps[m][k * mapRows + row] = bits[m] & used;
 #else
@@ -1356,7 +1395,7 @@ class LineKernel {
                               static_cast<long long>(src_.size) - sHigh);
   }
 
-  void call(int runStart, int stepPos, int runEnd) {
+  ORU_ALWAYS_INLINE void call(int runStart, int stepPos, int runEnd) {
     if (strength_ == 256) {
       callAt<true>(runStart, stepPos, runEnd);
     } else {
@@ -2419,7 +2458,10 @@ class HeldCalls {
 // Directions 3 and 4: lines are columns, from the first to the last for 3 and
 // from the last to the first for 4; positions run down each column.
 template <int Direction, class Channel>
-void columnPass(const Run& run) {
+// Out of line in the AVX2 build: inlined into the scan as a whole there,
+// the column passes leave the inliner no room for the kernels in the row
+// passes' walks (measured: the SSE2 build does better with them inline).
+ORU_NOINLINE_IF_WIDE void columnPass(const Run& run) {
   constexpr int N = Channels<Channel>::kCount, First = Channels<Channel>::kFirst;
   const Area& a = *run.area;
   ColumnLines<N, First> lines(run);
