@@ -648,8 +648,6 @@ bool layoutFor(const Area& a, int mode, Layout* out) {
   l.rowBlocksOf = s.add(2 * l.mapWords, sizeof(long long));
   l.rowS1 = s.add(l.mapWords, sizeof(std::uint64_t));
   l.rowS2 = s.add(l.mapWords, sizeof(std::uint64_t));
-  l.backS1 = s.add(ny * l.mapWords, sizeof(std::uint64_t));
-  l.backS2 = s.add(ny * l.mapWords, sizeof(std::uint64_t));
   l.rowWords = s.add(l.mapWords, sizeof(std::uint32_t));
   l.stripEdges = s.add(ny, sizeof(std::uint64_t));
   l.stripFlags = s.add(ny, kStripFlagWords * sizeof(std::uint64_t));
@@ -667,9 +665,20 @@ bool layoutFor(const Area& a, int mode, Layout* out) {
   l.stripFlagsDone = s.add(columnChunks, 1);
   l.stripStopsDone = s.add(columnChunks, 1);
   // Each line rows yFirst - 1 .. yLast + 1, with room for a last group of
-  // eight read and written back as read.
+  // lanes read and written back as read. The row passes' kept step bits and
+  // the column passes' lines share their room: a channel group's row passes
+  // are done before its column passes begin, and each writes what it reads
+  // there first.
+  Sizer rows, columns;
+  const std::size_t backS1 = rows.add(ny * l.mapWords, sizeof(std::uint64_t));
+  const std::size_t backS2 = rows.add(ny * l.mapWords, sizeof(std::uint64_t));
   l.columnLineSize = ny + 2 + 16;
-  l.columnLine = s.add(kColumnLines, l.columnLineSize);
+  const std::size_t lines = columns.add(kColumnLines, l.columnLineSize);
+  if (!rows.fits || !columns.fits) return false;
+  const std::size_t shared = s.add(std::max(rows.total, columns.total), 1);
+  l.backS1 = shared + backS1;
+  l.backS2 = shared + backS2;
+  l.columnLine = shared + lines;
   l.heldCalls = s.add(kHeldCalls, sizeof(HeldCall));
   l.heldOrder = s.add(kHeldCalls, sizeof(std::uint16_t));
   l.heldBands = s.add(heldBands(ny) + 1, sizeof(std::uint32_t));
