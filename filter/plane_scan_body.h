@@ -167,11 +167,13 @@ template <bool Full>
 struct Mix16 {
   __m256i sv;
   explicit Mix16(unsigned strength) : sv(_mm256_set1_epi16(static_cast<short>(strength))) {}
+  // Each lane's index, 0 .. 15.
+  static __m256i lanes() {
+    return _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  }
   static __m256i weights(int w0, int dw) {
     return _mm256_add_epi16(_mm256_set1_epi16(static_cast<short>(w0)),
-                            _mm256_mullo_epi16(_mm256_set1_epi16(static_cast<short>(dw)),
-                                               _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10,
-                                                                 11, 12, 13, 14, 15)));
+                            _mm256_mullo_epi16(_mm256_set1_epi16(static_cast<short>(dw)), lanes()));
   }
   static __m256i weightStep(int dw) { return _mm256_set1_epi16(static_cast<short>(16 * dw)); }
   static __m256i mixOne(__m256i towards, __m256i own, __m256i w) {
@@ -226,7 +228,7 @@ ORU_ALWAYS_INLINE void blendRows(std::uint8_t* const d[], const std::uint8_t* co
   const Mix16<Full> mix(strength);
   __m256i w = Mix16<Full>::weights(w0, dw);
   const __m256i wStep = Mix16<Full>::weightStep(dw);
-  const __m256i lanes = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  const __m256i lanes = Mix16<Full>::lanes();
   for (; i < count; i += 16, w = _mm256_add_epi16(w, wStep)) {
     if (i + 16 > count) {
       if (!padded) break;
@@ -291,7 +293,7 @@ ORU_ALWAYS_INLINE void blendSpanRows(std::uint8_t* const d[], const std::uint8_t
                                      int span, int at, int wLow, int dwLow, int wHigh, int dwHigh,
                                      unsigned strength) {
   const Mix16<Full> mix(strength);
-  __m256i lane = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  __m256i lane = Mix16<Full>::lanes();
   const __m256i sixteen = _mm256_set1_epi16(16);
   __m256i low = Mix16<Full>::weights(wLow, dwLow), high = Mix16<Full>::weights(wHigh, dwHigh);
   const __m256i lowStep = Mix16<Full>::weightStep(dwLow);
@@ -562,8 +564,8 @@ struct Layout {
   std::size_t rowSlopes, rowKnown, rowS1, rowS2, rowBlocks, rowBlocksOf, rowWords;
   std::size_t backS1, backS2;  // direction 2's step bits, mapWords a row
   std::size_t stripEdges, stripFlags, stripSlopes, stripS1, stripS2;
-  std::size_t stripSteps, stripChunkSteps, stripColumnChunks, stripStarts, stripStops, stripDone,
-      stripFlagsDone, stripStopsDone;
+  std::size_t stripSteps, stripColumnChunks, stripStarts, stripStops, stripDone, stripFlagsDone,
+      stripStopsDone;
   std::size_t columnLine, columnLineSize;       // busy columns' pixels as lines (kColumnLines)
   std::size_t heldCalls, heldOrder, heldBands;  // a column pass's calls held back (HeldCalls)
   std::size_t total;
@@ -655,9 +657,8 @@ bool layoutFor(const Area& a, int mode, Layout* out) {
   l.stripS1 = s.add(ny, sizeof(std::uint64_t));
   l.stripS2 = s.add(ny, sizeof(std::uint64_t));
   l.stripSteps = s.add(columnChunks * kStrip, sizeof(std::uint64_t));
-  // Both in blocks of 64 chunks: the column words are transposed from them.
+  // In blocks of 64 chunks, each turned from a word a chunk to a word a column.
   const std::size_t chunkBlocks = (columnChunks + kStrip - 1) / kStrip;
-  l.stripChunkSteps = s.add(chunkBlocks * kStrip, sizeof(std::uint64_t));
   l.stripColumnChunks = s.add(chunkBlocks * kStrip, sizeof(std::uint64_t));
   l.stripStarts = s.add(columnChunks * kStrip, sizeof(std::uint64_t));
   l.stripStops = s.add(columnChunks * kStrip, sizeof(std::uint64_t));
@@ -1371,7 +1372,7 @@ struct EndSearch {
 // What every call of the line shares is found once, when the line is set,
 // so that a call costs its own work alone: where the planes have room for
 // the lanes past its pixels, both half-runs of a call are blended together,
-// eight lanes at a time, and then the step pixel. Calls that span more
+// a group of kLanes at a time, and then the step pixel. Calls that span more
 // than kLineSpan pixels, or reach the planes' ends, are planeKernelAt's.
 template <int Direction, class Channel, bool Lined>
 class LineKernel {
@@ -1482,17 +1483,6 @@ ORU_ALWAYS_INLINE bool comeToCall(int runStart, int stepPos, int runEnd, int lin
   (void)runStart, (void)stepPos, (void)runEnd, (void)line;
   return true;
 #endif
-}
-
-template <int Direction, class Channel, bool Lined = false>
-void callKernel(const Run& run, const PlaneSet& src, const PlaneSet& dst, int runStart, int stepPos,
-                int runEnd, int line) {
-  if (!comeToCall<Direction, Channel>(runStart, stepPos, runEnd, line)) return;
-  planeKernel<Direction, Channel, Lined>(src, dst, run.strength, runStart, stepPos, runEnd, line);
-}
-template <int Direction, class Channel>
-void callKernel(const Run& run, int runStart, int stepPos, int runEnd, int line) {
-  callKernel<Direction, Channel>(run, run.src, run.dst, runStart, stepPos, runEnd, line);
 }
 
 // What is known of the slope measures of a chunk of rows of a strip.
@@ -1819,10 +1809,10 @@ void rowPass(const Run& run) {
         kernel.call(runStart, stepPos, runEnd);
       }
     };
-    kernel.setLine(y);
     if constexpr (Direction == 1) {
       RowView<1, N, First> line(run, y, bits(l.rowS1), bits(l.rowS2));
       if (!line.start()) continue;
+      kernel.setLine(y);
       line.findSteps();
       RowView<2, N, First> other(run, y, backS1 + back, backS2 + back);
       other.startAfter(line);
@@ -1831,6 +1821,7 @@ void rowPass(const Run& run) {
     } else {
       RowView<2, N, First> line(run, y, backS1 + back, backS2 + back);
       if (!line.start()) continue;
+      kernel.setLine(y);
       line.walk(emit);
     }
   }
@@ -1869,7 +1860,6 @@ class StripView {
     s1_ = words(l.stripS1);
     s2_ = words(l.stripS2);
     steps_ = words(l.stripSteps);
-    chunkSteps_ = words(l.stripChunkSteps);
     columnChunks_ = words(l.stripColumnChunks);
     starts_ = words(l.stripStarts);
     stops_ = words(l.stripStops);
@@ -1952,14 +1942,13 @@ class StripView {
       std::fill(starts + (m1 - m0), starts + kStrip, std::uint64_t{0});
       if (anySteps) transposeBits(steps);
       if (anyStarts) transposeBits(starts);
-      chunkSteps_[c] = anySteps;
+      // Chunk c's columns with steps, turned below into column j's chunks.
+      columnChunks_[c] = anySteps;
     }
     // For each column, its chunks with steps, 64 chunks a word.
     for (int b = 0; b < chunkCount; b += kStrip) {
       std::uint64_t* words = columnChunks_ + b;
-      const int count = std::min(kStrip, chunkCount - b);
-      std::copy(chunkSteps_ + b, chunkSteps_ + b + count, words);
-      std::fill(words + count, words + kStrip, std::uint64_t{0});
+      std::fill(words + std::min(kStrip, chunkCount - b), words + kStrip, std::uint64_t{0});
       transposeBits(words);
     }
     // The columns in groups of kGroup in the pass's order. Where most of the
@@ -2172,7 +2161,6 @@ class StripView {
   std::int16_t* slopes_;                           // rows -1 .. n
   std::uint8_t *state_, *flagsDone_, *stopsDone_;  // a byte a chunk of rows
   std::uint64_t any_ = 0;                          // the columns with an edge
-  std::uint64_t* chunkSteps_;    // a word a chunk of rows: its columns with a step
   std::uint64_t* columnChunks_;  // a word a column and 64 chunks: its chunks with a step
 };
 
