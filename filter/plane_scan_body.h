@@ -998,7 +998,23 @@ void blockRow(const Run& run, long long x0, long long y, int count, std::int16_t
     top[c] = run.at(First + c, x0, y);
     bottom[c] = run.at(First + c, x0, y + 1);
   }
-#if defined(__SSE2__)
+#if ORU_SCAN_WIDE
+  // Sixteen blocks at a time, the bytes widened to 16-bit lanes as they are
+  // loaded (a side's sum is at most 3 x 255). Past the last block the loads
+  // read on into the grid's next row, or past its last row into what
+  // follows it in the block; those values are not used.
+  for (int i = 0; i < count; i += 16) {
+    __m256i sum = _mm256_setzero_si256();
+    for (int c = 0; c < N; ++c) {
+      const __m256i t0 = widen16(load16(top[c] + i)), t1 = widen16(load16(top[c] + i + 1));
+      const __m256i b0 = widen16(load16(bottom[c] + i)), b1 = widen16(load16(bottom[c] + i + 1));
+      const __m256i rise = _mm256_abs_epi16(_mm256_sub_epi16(t1, b0));
+      const __m256i fall = _mm256_abs_epi16(_mm256_sub_epi16(t0, b1));
+      sum = _mm256_add_epi16(sum, _mm256_sub_epi16(rise, fall));
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), sum);
+  }
+#elif defined(__SSE2__)
   // Sixteen blocks at a time in 16-bit lanes (a side's sum is at most
   // 3 x 255). Past the last block the loads read on into the grid's next
   // row, or past its last row into what follows it in the block; those
