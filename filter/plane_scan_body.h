@@ -1118,7 +1118,18 @@ std::uint64_t differBy95Bits(const Run& run, long long xa, long long ya, long lo
     p[c] = run.at(First + c, xa, ya);
     q[c] = run.at(First + c, xb, yb);
   }
-#if defined(__SSE2__)
+#if ORU_SCAN_WIDE
+  const __m256i limit = _mm256_set1_epi8(96);
+  std::uint64_t bits = 0;
+  for (int g = 0; g < 64; g += 32) {
+    __m256i largest = _mm256_setzero_si256();
+    for (int c = 0; c < N; ++c) {
+      largest = _mm256_max_epu8(largest, absDiff32(load32(p[c] + g), load32(q[c] + g)));
+    }
+    bits |= atLeastMask32(largest, limit) << g;
+  }
+  return bits;
+#elif defined(__SSE2__)
   const __m128i limit = _mm_set1_epi8(96);
   std::uint64_t bits = 0;
   for (int g = 0; g < 64; g += 16) {
@@ -1289,7 +1300,26 @@ inline bool bitAt(const MapRow& row, std::size_t b) {
 // them (after[i]). cand holds the positions with an edge whose pixel differs
 // from the next; across95 those whose across pixel differs from the next by
 // more than 95 (where cand has them).
-#if defined(__SSE2__)
+#if ORU_SCAN_WIDE
+// Bit i: whether a[i] > b[i], for 64 values.
+inline std::uint64_t greaterBits(const std::int16_t* a, const std::int16_t* b) {
+  std::uint64_t bits = 0;
+  for (int i = 0; i < 64; i += 32) {
+    const __m256i low =
+        _mm256_cmpgt_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i)),
+                           _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i)));
+    const __m256i high =
+        _mm256_cmpgt_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i + 16)),
+                           _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i + 16)));
+    // The pack interleaves the halves of its two arguments' 128-bit lanes;
+    // the permute puts the values back in order.
+    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi16(low, high), 0xd8);
+    bits |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(packed)))
+            << i;
+  }
+  return bits;
+}
+#elif defined(__SSE2__)
 // Bit i: whether a[i] > b[i], for 64 values.
 inline std::uint64_t greaterBits(const std::int16_t* a, const std::int16_t* b) {
   auto load = [](const std::int16_t* p) {
