@@ -914,11 +914,20 @@ struct Run {
   std::uint8_t atLeast;  // limit + 1
   int strength;          // the kernels' strength weight
 
+  // The grid's planes by channel (the alpha plane is the first), its
+  // stride, and the offset of pixel (0, 0) from each plane's start: set
+  // once, as the scan asks for grid pixels all the time.
+  const std::uint8_t* gridPlane[4] = {};
+  long long gridStride = 0, gridOffset = 0;
+  void setGrid() {
+    for (int c = 0; c < 4; ++c) gridPlane[c] = block + layout->grid[c == 3 ? 0 : c];
+    gridStride = static_cast<long long>(layout->gridW);
+    gridOffset = -layout->gridY * gridStride - layout->gridX;
+  }
+
   // Channel c (0 .. 3) of pixel (x, y) of the grid.
   const std::uint8_t* at(int c, long long x, long long y) const {
-    return block + layout->grid[c == 3 ? 0 : c] +
-           static_cast<std::size_t>(y - layout->gridY) * layout->gridW +
-           static_cast<std::size_t>(x - layout->gridX);
+    return gridPlane[c] + static_cast<std::size_t>(y * gridStride + x + gridOffset);
   }
 };
 
@@ -2573,6 +2582,7 @@ void scanPlanes(const FilterInstance* inst, const Area& area, const Layout& layo
                 const PlaneSet& dst) {
   const int mode = inst->workMode;
   Run run{&area, &layout, block, {}, dst, 0, 0};
+  run.setGrid();
   run.src.originX = layout.gridX;
   run.src.originY = layout.gridY;
   run.src.stride = static_cast<long long>(layout.gridW);
@@ -2690,6 +2700,7 @@ bool slopes(std::uint8_t* const planes[4], int width, int height, bool alpha, bo
   if (!block) return false;
   fillGrid(layout, block, planes, width, height, alpha ? 3 : 0, alpha ? 1 : 3);
   Run run{&a, &layout, block, {}, {}, 0, 0};
+  run.setGrid();
   for (int i = 0; i < count; ++i) {
     if (eachAlone) {
       out[i] = alpha ? slopeAt<1, 3>(run, x0 + i, y) : slopeAt<3, 0>(run, x0 + i, y);
