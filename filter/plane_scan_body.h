@@ -2285,59 +2285,130 @@ inline void linesToRows(const std::uint8_t* in, std::size_t lineStride, std::uin
 }
 #endif
 
-// Columns xLo .. xHi of a column pass laid out as rows: position y of column
-// x at (y, x) of the lines, so that a column's pixels lie next to each
-// other; the destination's columns in `dst`, the source's from xLo - 1 to
-// xHi + 1 in `src`. Rows yFirst - 1 .. yLast + 1 are copied, all that the
-// columns' kernels reach; each kernel reaches its own column alone in the
-// destination, so the columns of a group may be copied together.
 #if defined(__SSE2__)
-// Transposes sixteen rows of sixteen bytes (row r at in + r * inStride) into
-// sixteen rows of sixteen bytes (row k, byte k of every row, at out + k *
-// outStride): rows to lines and lines back to rows alike.
-inline void transposeBytes16(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* out,
-                             std::ptrdiff_t outStride) {
-  __m128i r[16];
-  for (int i = 0; i < 16; ++i) {
-    r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i * inStride));
-  }
+// The byte unpacks of a register of 128 bits, and of one of 256 bits, which
+// unpacks each 128-bit half apart.
+struct Unpack128 {
+  using V = __m128i;
+  static V lo8(V a, V b) { return _mm_unpacklo_epi8(a, b); }
+  static V hi8(V a, V b) { return _mm_unpackhi_epi8(a, b); }
+  static V lo16(V a, V b) { return _mm_unpacklo_epi16(a, b); }
+  static V hi16(V a, V b) { return _mm_unpackhi_epi16(a, b); }
+  static V lo32(V a, V b) { return _mm_unpacklo_epi32(a, b); }
+  static V hi32(V a, V b) { return _mm_unpackhi_epi32(a, b); }
+  static V lo64(V a, V b) { return _mm_unpacklo_epi64(a, b); }
+  static V hi64(V a, V b) { return _mm_unpackhi_epi64(a, b); }
+};
+#if ORU_SCAN_WIDE
+struct Unpack256 {
+  using V = __m256i;
+  static V lo8(V a, V b) { return _mm256_unpacklo_epi8(a, b); }
+  static V hi8(V a, V b) { return _mm256_unpackhi_epi8(a, b); }
+  static V lo16(V a, V b) { return _mm256_unpacklo_epi16(a, b); }
+  static V hi16(V a, V b) { return _mm256_unpackhi_epi16(a, b); }
+  static V lo32(V a, V b) { return _mm256_unpacklo_epi32(a, b); }
+  static V hi32(V a, V b) { return _mm256_unpackhi_epi32(a, b); }
+  static V lo64(V a, V b) { return _mm256_unpacklo_epi64(a, b); }
+  static V hi64(V a, V b) { return _mm256_unpackhi_epi64(a, b); }
+};
+#endif
+
+// Transposes sixteen rows r[0 .. 15] of sixteen bytes into sixteen lines
+// (line k, byte k of every row, in out[k]); in each 128-bit half apart
+// where the registers are wider.
+template <class U>
+inline void transposeBytes(const typename U::V r[16], typename U::V out[16]) {
+  using V = typename U::V;
   // a[8h + j]: bytes 8h .. 8h + 7 of rows 2j and 2j + 1, a byte of each
   // row to a 16-bit lane.
-  __m128i a[16];
+  V a[16];
   for (int j = 0; j < 8; ++j) {
-    a[j] = _mm_unpacklo_epi8(r[2 * j], r[2 * j + 1]);
-    a[8 + j] = _mm_unpackhi_epi8(r[2 * j], r[2 * j + 1]);
+    a[j] = U::lo8(r[2 * j], r[2 * j + 1]);
+    a[8 + j] = U::hi8(r[2 * j], r[2 * j + 1]);
   }
   // b[8h + 2j + e]: bytes 8h + 4e .. 8h + 4e + 3 of rows 4j .. 4j + 3, a
   // byte of each row to a 32-bit lane.
-  __m128i b[16];
+  V b[16];
   for (int h = 0; h < 2; ++h) {
     for (int j = 0; j < 4; ++j) {
-      b[8 * h + 2 * j] = _mm_unpacklo_epi16(a[8 * h + 2 * j], a[8 * h + 2 * j + 1]);
-      b[8 * h + 2 * j + 1] = _mm_unpackhi_epi16(a[8 * h + 2 * j], a[8 * h + 2 * j + 1]);
+      b[8 * h + 2 * j] = U::lo16(a[8 * h + 2 * j], a[8 * h + 2 * j + 1]);
+      b[8 * h + 2 * j + 1] = U::hi16(a[8 * h + 2 * j], a[8 * h + 2 * j + 1]);
     }
   }
   for (int h = 0; h < 2; ++h) {
     for (int e = 0; e < 2; ++e) {
       // Bytes 8h + 4e + t of rows 0 .. 7 (q 0) and 8 .. 15 (q 1), two
       // bytes of eight rows a register: t 0 and 1 in lo, 2 and 3 in hi.
-      __m128i lo[2], hi[2];
+      V lo[2], hi[2];
       for (int q = 0; q < 2; ++q) {
-        const __m128i x = b[8 * h + 4 * q + e], y = b[8 * h + 4 * q + 2 + e];
-        lo[q] = _mm_unpacklo_epi32(x, y);
-        hi[q] = _mm_unpackhi_epi32(x, y);
+        const V x = b[8 * h + 4 * q + e], y = b[8 * h + 4 * q + 2 + e];
+        lo[q] = U::lo32(x, y);
+        hi[q] = U::hi32(x, y);
       }
-      const __m128i line[4] = {_mm_unpacklo_epi64(lo[0], lo[1]), _mm_unpackhi_epi64(lo[0], lo[1]),
-                               _mm_unpacklo_epi64(hi[0], hi[1]), _mm_unpackhi_epi64(hi[0], hi[1])};
-      for (int t = 0; t < 4; ++t) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + (8 * h + 4 * e + t) * outStride),
-                         line[t]);
-      }
+      V* line = out + 8 * h + 4 * e;
+      line[0] = U::lo64(lo[0], lo[1]);
+      line[1] = U::hi64(lo[0], lo[1]);
+      line[2] = U::lo64(hi[0], hi[1]);
+      line[3] = U::hi64(hi[0], hi[1]);
+    }
+  }
+}
+
+// Transposes sixteen rows of sixteen bytes (row r at in + r * inStride) into
+// sixteen rows of sixteen bytes (row k, byte k of every row, at out + k *
+// outStride): rows to lines and lines back to rows alike.
+inline void transposeBytes16(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* out,
+                             std::ptrdiff_t outStride) {
+  __m128i r[16], line[16];
+  for (int i = 0; i < 16; ++i) {
+    r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i * inStride));
+  }
+  transposeBytes<Unpack128>(r, line);
+  for (int k = 0; k < 16; ++k) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k * outStride), line[k]);
+  }
+}
+#endif
+
+#if ORU_SCAN_WIDE
+// Two transposes of sixteen rows of sixteen bytes at once, one in each
+// 128-bit half: rows r of the first from inLow + r * inStride, of the second
+// from inHigh + r * inStride (or, InWhole, the second's rows follow the
+// first's: one row of 32 bytes), out to outLow + k * outStride and outHigh
+// + k * outStride (OutWhole: one row of 32 bytes at outLow + k * outStride).
+template <bool InWhole, bool OutWhole>
+inline void transposeBytes16Pair(const std::uint8_t* inLow, const std::uint8_t* inHigh,
+                                 std::ptrdiff_t inStride, std::uint8_t* outLow,
+                                 std::uint8_t* outHigh, std::ptrdiff_t outStride) {
+  __m256i r[16], line[16];
+  for (int i = 0; i < 16; ++i) {
+    if (InWhole) {
+      r[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(inLow + i * inStride));
+    } else {
+      r[i] = _mm256_inserti128_si256(_mm256_castsi128_si256(load16(inLow + i * inStride)),
+                                     load16(inHigh + i * inStride), 1);
+    }
+  }
+  transposeBytes<Unpack256>(r, line);
+  for (int k = 0; k < 16; ++k) {
+    if (OutWhole) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(outLow + k * outStride), line[k]);
+    } else {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(outLow + k * outStride),
+                       _mm256_castsi256_si128(line[k]));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(outHigh + k * outStride),
+                       _mm256_extracti128_si256(line[k], 1));
     }
   }
 }
 #endif
 
+// Columns xLo .. xHi of a column pass laid out as rows: position y of column
+// x at (y, x) of the lines, so that a column's pixels lie next to each
+// other; the destination's columns in `dst`, the source's from xLo - 1 to
+// xHi + 1 in `src`. Rows yFirst - 1 .. yLast + 1 are copied, all that the
+// columns' kernels reach; each kernel reaches its own column alone in the
+// destination, so the columns of a group may be copied together.
 template <int N, int First>
 struct ColumnLines {
   const Run& run;
@@ -2389,10 +2460,19 @@ struct ColumnLines {
         // columns as columns 0 .. 63 and 50 .. 65.
         const std::ptrdiff_t line = static_cast<std::ptrdiff_t>(size);
         for (; i + 16 <= length; i += 16, from += 16 * dStride, left += 16 * sStride) {
+#if ORU_SCAN_WIDE
+          for (int k = 0; k < kStrip; k += 32) {
+            transposeBytes16Pair<true, false>(from + k, nullptr, dStride, d + k * size + i,
+                                              d + (k + 16) * size + i, line);
+            transposeBytes16Pair<true, false>(left + k, nullptr, sStride, s + k * size + i,
+                                              s + (k + 16) * size + i, line);
+          }
+#else
           for (int k = 0; k < kStrip; k += 16) {
             transposeBytes16(from + k, dStride, d + k * size + i, line);
             transposeBytes16(left + k, sStride, s + k * size + i, line);
           }
+#endif
           transposeBytes16(left + 50, sStride, s + 50 * size + i, line);
         }
       }
@@ -2418,9 +2498,16 @@ struct ColumnLines {
       } else if (w == kStrip) {
         const std::ptrdiff_t line = static_cast<std::ptrdiff_t>(size);
         for (; i + 16 <= length; i += 16, to += 16 * dStride) {
+#if ORU_SCAN_WIDE
+          for (int k = 0; k < kStrip; k += 32) {
+            transposeBytes16Pair<false, true>(d + k * size + i, d + (k + 16) * size + i, line,
+                                              to + k, nullptr, dStride);
+          }
+#else
           for (int k = 0; k < kStrip; k += 16) {
             transposeBytes16(d + k * size + i, line, to + k, dStride);
           }
+#endif
         }
       }
 #endif
