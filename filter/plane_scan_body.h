@@ -958,13 +958,16 @@ int slopeAt(const Run& run, long long x, long long y) {
   // channel, a channel to a 32-bit lane. The fourth byte is never used; at
   // the grid's last row and column it is the first byte of what follows the
   // grid plane in the block, so the read stays inside the block.
+  const std::uint8_t* corner[N];
+  for (int c = 0; c < N; ++c) corner[c] = run.at(First + c, x - 1, y - 1);
   auto row = [&](int r) {
-    std::uint32_t lane[4] = {0, 0, 0, 0};
-    for (int c = 0; c < N; ++c) {
-      std::memcpy(&lane[c], run.at(First + c, x - 1, y - 1) + r * stride, sizeof lane[c]);
-    }
-    return _mm_setr_epi32(static_cast<int>(lane[0]), static_cast<int>(lane[1]),
-                          static_cast<int>(lane[2]), static_cast<int>(lane[3]));
+    auto lane = [&](int c) {
+      std::uint32_t v;
+      std::memcpy(&v, corner[c] + r * stride, sizeof v);
+      return _mm_cvtsi32_si128(static_cast<int>(v));
+    };
+    if (N == 1) return lane(0);
+    return _mm_unpacklo_epi64(_mm_unpacklo_epi32(lane(0), lane(1)), lane(N - 1));
   };
   // Row words t, m, b hold bytes x - 1 .. x + 2 of each channel, byte k at
   // bit 8k. The rising pairs are (t1, m0), (t2, m1), (m1, b0), (m2, b1) and
