@@ -834,47 +834,97 @@ ORU_ALWAYS_INLINE std::uint64_t bitsFrom(const Row& row, std::size_t from, int c
   return count >= 64 ? bits : bits & ((std::uint64_t{1} << count) - 1);
 }
 
-// Transposes a 64 x 64 matrix of bits: bit j of word i becomes bit i of word j.
 #if defined(__SSE2__)
-// Sixteen words at a time: their bytes turned into sixteen-byte columns (byte
-// b of each word in one register), from which each top bit in turn gives a
-// column of the matrix sixteen bits at a time.
-inline void transposeBits(std::uint64_t a[64]) {
-  std::uint16_t out[64][4];
-  for (int g = 0; g < 4; ++g) {
-    const std::uint64_t* rows = a + 16 * g;
-    // Bytes 0 .. 7 of eight words: even bytes in the low half of each result.
-    auto eight = [](const std::uint64_t* r, __m128i v[4]) {
-      auto load = [](const std::uint64_t* p) {
-        return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-      };
-      const __m128i t0 = _mm_unpacklo_epi8(load(r), load(r + 1));
-      const __m128i t1 = _mm_unpacklo_epi8(load(r + 2), load(r + 3));
-      const __m128i t2 = _mm_unpacklo_epi8(load(r + 4), load(r + 5));
-      const __m128i t3 = _mm_unpacklo_epi8(load(r + 6), load(r + 7));
-      const __m128i u0 = _mm_unpacklo_epi16(t0, t1), u1 = _mm_unpackhi_epi16(t0, t1);
-      const __m128i u2 = _mm_unpacklo_epi16(t2, t3), u3 = _mm_unpackhi_epi16(t2, t3);
-      v[0] = _mm_unpacklo_epi32(u0, u2);  // bytes 0 and 1
-      v[1] = _mm_unpackhi_epi32(u0, u2);  // bytes 2 and 3
-      v[2] = _mm_unpacklo_epi32(u1, u3);  // bytes 4 and 5
-      v[3] = _mm_unpackhi_epi32(u1, u3);  // bytes 6 and 7
+// The unpacks of a register of 128 bits, and of one of 256 bits, which
+// unpacks each 128-bit half apart; with the loads and bit masks that the
+// transposes built from them need.
+struct Unpack128 {
+  using V = __m128i;
+  using Mask = std::uint16_t;
+  static constexpr int kBytes = 16;
+  // Word p[0] in the low 64 bits.
+  static V word(const std::uint64_t* p) {
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+  }
+  static Mask topBits(V v) { return static_cast<Mask>(_mm_movemask_epi8(v)); }
+  static V twice(V v) { return _mm_add_epi8(v, v); }
+  static V lo8(V a, V b) { return _mm_unpacklo_epi8(a, b); }
+  static V hi8(V a, V b) { return _mm_unpackhi_epi8(a, b); }
+  static V lo16(V a, V b) { return _mm_unpacklo_epi16(a, b); }
+  static V hi16(V a, V b) { return _mm_unpackhi_epi16(a, b); }
+  static V lo32(V a, V b) { return _mm_unpacklo_epi32(a, b); }
+  static V hi32(V a, V b) { return _mm_unpackhi_epi32(a, b); }
+  static V lo64(V a, V b) { return _mm_unpacklo_epi64(a, b); }
+  static V hi64(V a, V b) { return _mm_unpackhi_epi64(a, b); }
+};
+#if ORU_SCAN_WIDE
+struct Unpack256 {
+  using V = __m256i;
+  using Mask = std::uint32_t;
+  static constexpr int kBytes = 32;
+  // Word p[0] in the low 64 bits of the low half, p[16] in those of the high.
+  static V word(const std::uint64_t* p) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(Unpack128::word(p)),
+                                   Unpack128::word(p + 16), 1);
+  }
+  static Mask topBits(V v) { return static_cast<Mask>(_mm256_movemask_epi8(v)); }
+  static V twice(V v) { return _mm256_add_epi8(v, v); }
+  static V lo8(V a, V b) { return _mm256_unpacklo_epi8(a, b); }
+  static V hi8(V a, V b) { return _mm256_unpackhi_epi8(a, b); }
+  static V lo16(V a, V b) { return _mm256_unpacklo_epi16(a, b); }
+  static V hi16(V a, V b) { return _mm256_unpackhi_epi16(a, b); }
+  static V lo32(V a, V b) { return _mm256_unpacklo_epi32(a, b); }
+  static V hi32(V a, V b) { return _mm256_unpackhi_epi32(a, b); }
+  static V lo64(V a, V b) { return _mm256_unpacklo_epi64(a, b); }
+  static V hi64(V a, V b) { return _mm256_unpackhi_epi64(a, b); }
+};
+#endif
+
+// Transposes a 64 x 64 matrix of bits: bit j of word i becomes bit i of word j.
+// Sixteen words at a time (32 with registers of 256 bits): their bytes
+// turned into columns (byte b of each word in one register), from which each
+// top bit in turn gives a column of the matrix sixteen (32) bits at a time.
+template <class U>
+inline void transposeBitsBy(std::uint64_t a[64]) {
+  using V = typename U::V;
+  constexpr int kRows = U::kBytes, kGroups = 64 / kRows;
+  typename U::Mask out[64][kGroups];
+  for (int g = 0; g < kGroups; ++g) {
+    const std::uint64_t* rows = a + kRows * g;
+    // Bytes 0 .. 7 of eight words (and of the eight 16 on in the high half):
+    // even bytes in the low half of each 128 bits.
+    auto eight = [](const std::uint64_t* r, V v[4]) {
+      const V t0 = U::lo8(U::word(r), U::word(r + 1));
+      const V t1 = U::lo8(U::word(r + 2), U::word(r + 3));
+      const V t2 = U::lo8(U::word(r + 4), U::word(r + 5));
+      const V t3 = U::lo8(U::word(r + 6), U::word(r + 7));
+      const V u0 = U::lo16(t0, t1), u1 = U::hi16(t0, t1);
+      const V u2 = U::lo16(t2, t3), u3 = U::hi16(t2, t3);
+      v[0] = U::lo32(u0, u2);  // bytes 0 and 1
+      v[1] = U::hi32(u0, u2);  // bytes 2 and 3
+      v[2] = U::lo32(u1, u3);  // bytes 4 and 5
+      v[3] = U::hi32(u1, u3);  // bytes 6 and 7
     };
-    __m128i low[4], high[4];
+    V low[4], high[4];
     eight(rows, low);
     eight(rows + 8, high);
     for (int k = 0; k < 4; ++k) {
-      __m128i column[2] = {_mm_unpacklo_epi64(low[k], high[k]),
-                           _mm_unpackhi_epi64(low[k], high[k])};
+      V column[2] = {U::lo64(low[k], high[k]), U::hi64(low[k], high[k])};
       for (int h = 0; h < 2; ++h) {
         const int b = 2 * k + h;
-        __m128i v = column[h];
-        for (int bit = 7; bit >= 0; --bit, v = _mm_add_epi8(v, v)) {
-          out[8 * b + bit][g] = static_cast<std::uint16_t>(_mm_movemask_epi8(v));
-        }
+        V v = column[h];
+        for (int bit = 7; bit >= 0; --bit, v = U::twice(v)) out[8 * b + bit][g] = U::topBits(v);
       }
     }
   }
   std::memcpy(a, out, sizeof out);
+}
+inline void transposeBits(std::uint64_t a[64]) {
+#if ORU_SCAN_WIDE
+  transposeBitsBy<Unpack256>(a);
+#else
+  transposeBitsBy<Unpack128>(a);
+#endif
 }
 #else
 inline void transposeBits(std::uint64_t a[64]) {
@@ -2289,33 +2339,6 @@ inline void linesToRows(const std::uint8_t* in, std::size_t lineStride, std::uin
 #endif
 
 #if defined(__SSE2__)
-// The byte unpacks of a register of 128 bits, and of one of 256 bits, which
-// unpacks each 128-bit half apart.
-struct Unpack128 {
-  using V = __m128i;
-  static V lo8(V a, V b) { return _mm_unpacklo_epi8(a, b); }
-  static V hi8(V a, V b) { return _mm_unpackhi_epi8(a, b); }
-  static V lo16(V a, V b) { return _mm_unpacklo_epi16(a, b); }
-  static V hi16(V a, V b) { return _mm_unpackhi_epi16(a, b); }
-  static V lo32(V a, V b) { return _mm_unpacklo_epi32(a, b); }
-  static V hi32(V a, V b) { return _mm_unpackhi_epi32(a, b); }
-  static V lo64(V a, V b) { return _mm_unpacklo_epi64(a, b); }
-  static V hi64(V a, V b) { return _mm_unpackhi_epi64(a, b); }
-};
-#if ORU_SCAN_WIDE
-struct Unpack256 {
-  using V = __m256i;
-  static V lo8(V a, V b) { return _mm256_unpacklo_epi8(a, b); }
-  static V hi8(V a, V b) { return _mm256_unpackhi_epi8(a, b); }
-  static V lo16(V a, V b) { return _mm256_unpacklo_epi16(a, b); }
-  static V hi16(V a, V b) { return _mm256_unpackhi_epi16(a, b); }
-  static V lo32(V a, V b) { return _mm256_unpacklo_epi32(a, b); }
-  static V hi32(V a, V b) { return _mm256_unpackhi_epi32(a, b); }
-  static V lo64(V a, V b) { return _mm256_unpacklo_epi64(a, b); }
-  static V hi64(V a, V b) { return _mm256_unpackhi_epi64(a, b); }
-};
-#endif
-
 // Transposes sixteen rows r[0 .. 15] of sixteen bytes into sixteen lines
 // (line k, byte k of every row, in out[k]); in each 128-bit half apart
 // where the registers are wider.
