@@ -171,14 +171,26 @@ struct Mix16 {
   static __m256i lanes() {
     return _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   }
+  // The weights w0, w0 + dw, ... w0 + 15 dw, and what moves them on sixteen:
+  // modulo 2^16, where the lanes of a call's pixels come out right whatever
+  // the lanes beside them hold.
   static __m256i weights(int w0, int dw) {
-    return _mm256_add_epi16(_mm256_set1_epi16(static_cast<short>(w0)),
-                            _mm256_mullo_epi16(_mm256_set1_epi16(static_cast<short>(dw)), lanes()));
+    return _mm256_add_epi16(_mm256_set1_epi16(wrap16(w0)),
+                            _mm256_mullo_epi16(_mm256_set1_epi16(wrap16(dw)), lanes()));
   }
-  static __m256i weightStep(int dw) { return _mm256_set1_epi16(static_cast<short>(16 * dw)); }
+  static __m256i weightStep(int dw) { return _mm256_set1_epi16(wrap16(16 * dw)); }
+  static short wrap16(int v) {
+    const unsigned low = static_cast<unsigned>(v) & 0xffffu;
+    return static_cast<short>(static_cast<int>(low) - (low >= 0x8000u ? 0x10000 : 0));
+  }
   static __m256i mixOne(__m256i towards, __m256i own, __m256i w) {
     const __m256i moved = _mm256_slli_epi16(_mm256_sub_epi16(towards, own), 7);
     return _mm256_add_epi16(own, _mm256_mulhrs_epi16(moved, w));
+  }
+  // mixOne with the weights given times 128 (w128 = 128 w, so w at most
+  // 255): the same product, the factor 128 on the other side.
+  static __m256i mixScaled(__m256i towards, __m256i own, __m256i w128) {
+    return _mm256_add_epi16(own, _mm256_mulhrs_epi16(_mm256_sub_epi16(towards, own), w128));
   }
   __m256i operator()(__m256i towards, __m256i own, __m256i w) const {
     const __m256i a = mixOne(towards, own, w);
@@ -295,9 +307,13 @@ ORU_ALWAYS_INLINE void blendSpanRows(std::uint8_t* const d[], const std::uint8_t
   const Mix16<Full> mix(strength);
   __m256i lane = Mix16<Full>::lanes();
   const __m256i sixteen = _mm256_set1_epi16(16);
-  __m256i low = Mix16<Full>::weights(wLow, dwLow), high = Mix16<Full>::weights(wHigh, dwHigh);
-  const __m256i lowStep = Mix16<Full>::weightStep(dwLow);
-  const __m256i highStep = Mix16<Full>::weightStep(dwHigh);
+  // Full: the weights times 128 (at most 128 x 128), so that the blend
+  // needs no shift a channel (Mix16::mixScaled).
+  const int scale = Full ? 128 : 1;
+  __m256i low = Mix16<Full>::weights(scale * wLow, scale * dwLow),
+          high = Mix16<Full>::weights(scale * wHigh, scale * dwHigh);
+  const __m256i lowStep = Mix16<Full>::weightStep(scale * dwLow);
+  const __m256i highStep = Mix16<Full>::weightStep(scale * dwHigh);
   const __m256i stepLane = _mm256_set1_epi16(static_cast<short>(at));
   const __m256i spanEnd = _mm256_set1_epi16(static_cast<short>(span));
   for (int i = 0; i < span; i += 16) {
@@ -305,14 +321,12 @@ ORU_ALWAYS_INLINE void blendSpanRows(std::uint8_t* const d[], const std::uint8_t
     const __m256i used =
         _mm256_andnot_si256(_mm256_cmpeq_epi16(lane, stepLane), _mm256_cmpgt_epi16(spanEnd, lane));
     const __m256i w = _mm256_and_si256(used, _mm256_blendv_epi8(high, low, below));
-    // The side of each byte, chosen before the bytes are widened.
-    const __m128i belowBytes =
-        _mm_packs_epi16(_mm256_castsi256_si128(below), _mm256_extracti128_si256(below, 1));
     for (int c = 0; c < N; ++c) {
       std::uint8_t* to = d[c] + dAt + i;
-      const __m128i towards =
-          _mm_blendv_epi8(load16(s[c] + sHigh + i), load16(s[c] + sLow + i), belowBytes);
-      store16(to, mix(widen16(towards), widen16(load16(to)), w));
+      const __m256i towards = _mm256_blendv_epi8(widen16(load16(s[c] + sHigh + i)),
+                                                 widen16(load16(s[c] + sLow + i)), below);
+      const __m256i own = widen16(load16(to));
+      store16(to, Full ? Mix16<Full>::mixScaled(towards, own, w) : mix(towards, own, w));
     }
     lane = _mm256_add_epi16(lane, sixteen);
     low = _mm256_add_epi16(low, lowStep);
