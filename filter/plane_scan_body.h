@@ -179,10 +179,8 @@ struct Mix16 {
                             _mm256_mullo_epi16(_mm256_set1_epi16(wrap16(dw)), lanes()));
   }
   static __m256i weightStep(int dw) { return _mm256_set1_epi16(wrap16(16 * dw)); }
-  static short wrap16(int v) {
-    const unsigned low = static_cast<unsigned>(v) & 0xffffu;
-    return static_cast<short>(static_cast<int>(low) - (low >= 0x8000u ? 0x10000 : 0));
-  }
+  // v modulo 2^16: the conversion GCC and Clang define so (and C++20 requires).
+  static short wrap16(int v) { return static_cast<short>(v); }
   static __m256i mixOne(__m256i towards, __m256i own, __m256i w) {
     const __m256i moved = _mm256_slli_epi16(_mm256_sub_epi16(towards, own), 7);
     return _mm256_add_epi16(own, _mm256_mulhrs_epi16(moved, w));
@@ -1553,7 +1551,8 @@ class LineKernel {
     const long long lo = g.step > 0 ? blendStart : blendEnd;
 #if defined(__SSE2__)
     if (span <= kLineSpan && lo + ((span + kLanes - 1) & ~(kLanes - 1)) <= roomEnd_) {
-      const int inc1 = weightStep(l1), inc2 = weightStep(l2);
+      // Both half-runs are shorter than the table.
+      const int inc1 = kWeightSteps.of[l1], inc2 = kWeightSteps.of[l2];
       // Lane i is position lo + i. Going up the line the first half-run lies
       // below the step: weights (i + 1) inc1 toward the first neighbour line,
       // and above it 128 - (i - l1) inc2 toward the second. Going down it is
@@ -1583,6 +1582,7 @@ class LineKernel {
 
   // Calls spanning at most this many pixels take the lanes.
   static constexpr int kLineSpan = 64;
+  static_assert(kLineSpan <= sizeof kWeightSteps.of, "a half-run's step from the table unchecked");
 
   const PlaneSet &src_, &dst_;
   int strength_;
