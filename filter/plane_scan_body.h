@@ -388,6 +388,18 @@ inline void blendColumn(std::uint8_t* __restrict d, std::ptrdiff_t dStep,
                    strength);
 }
 
+// A call's step pixel, at `at` in each of N planes, its neighbours along the
+// line `along` before and after it: the mean of those as they now stand.
+template <int N, bool Full>
+ORU_ALWAYS_INLINE void stepPixel(std::uint8_t* const d[], std::ptrdiff_t at, std::ptrdiff_t along,
+                                 int strength) {
+  for (int c = 0; c < N; ++c) {
+    std::uint8_t* step = d[c] + at;
+    const std::uint8_t mean = blend(step[along], step[-along], 128);
+    *step = Full ? mean : blend(mean, *step, strength);
+  }
+}
+
 // 128 / (l + 1) for a half-run of l >= 0 pixels, without a division: the
 // kernels are called often, on short runs mostly.
 struct WeightSteps {
@@ -520,12 +532,7 @@ void planeKernelAt(const PlaneSet& src, const PlaneSet& dst, int strength, int r
     halfRun(at(dO, p1, 0), at(sO, p1, g.firstSide), l1, w1, dw1);
     halfRun(at(dO, p2, 0), at(sO, p2, -g.firstSide), l2, w2, dw2);
   }
-  // The step pixel: the mean of its neighbours along the line as they now stand.
-  for (int c = 0; c < channels; ++c) {
-    std::uint8_t* step = d[c] + dStep;
-    const std::uint8_t mean = blend(step[dAlong], step[-dAlong], 128);
-    *step = Full ? mean : blend(mean, *step, strength);
-  }
+  stepPixel<channels, Full>(d, dStep, dAlong, strength);
 }
 template <int Direction, class Channel, bool Lined = false>
 void planeKernel(const PlaneSet& src, const PlaneSet& dst, int strength, int runStart, int stepPos,
@@ -972,16 +979,17 @@ struct Run {
   const Area* area;
   const Layout* layout;
   std::uint8_t* block;
-  PlaneSet src, dst;
-  std::uint8_t atLeast;  // limit + 1
-  int strength;          // the kernels' strength weight
+  PlaneSet src{}, dst{};
+  std::uint8_t atLeast = 0;  // limit + 1
+  int strength = 0;          // the kernels' strength weight
 
   // The grid's planes by channel (the alpha plane is the first), its
   // stride, and the offset of pixel (0, 0) from each plane's start: set
   // once, as the scan asks for grid pixels all the time.
-  const std::uint8_t* gridPlane[4] = {};
-  long long gridStride = 0, gridOffset = 0;
-  void setGrid() {
+  const std::uint8_t* gridPlane[4];
+  long long gridStride, gridOffset;
+
+  Run(const Area* a, const Layout* l, std::uint8_t* b) : area(a), layout(l), block(b) {
     for (int c = 0; c < 4; ++c) gridPlane[c] = block + layout->grid[c == 3 ? 0 : c];
     gridStride = static_cast<long long>(layout->gridW);
     gridOffset = -layout->gridY * gridStride - layout->gridX;
@@ -1566,13 +1574,7 @@ class LineKernel {
                              static_cast<std::ptrdiff_t>(sLow + lo),
                              static_cast<std::ptrdiff_t>(sHigh + lo), span, up ? l1 : l2, wLow,
                              dwLow, wHigh, dwHigh, static_cast<unsigned>(strength_));
-      // The step pixel: the mean of its neighbours along the line as they now stand.
-      const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(dBase_ + stepPos);
-      for (int c = 0; c < N; ++c) {
-        std::uint8_t* step = d_[c] + at;
-        const std::uint8_t mean = blend(step[1], step[-1], 128);
-        *step = Full ? mean : blend(mean, *step, strength_);
-      }
+      stepPixel<N, Full>(d_, static_cast<std::ptrdiff_t>(dBase_ + stepPos), 1, strength_);
       return;
     }
 #endif
@@ -2708,8 +2710,8 @@ void scanPlanes(const FilterInstance* inst, const Area& area, const Layout& layo
                 std::uint8_t* block, std::uint8_t* const source[4], int width, int height,
                 const PlaneSet& dst) {
   const int mode = inst->workMode;
-  Run run{&area, &layout, block, {}, dst, 0, 0};
-  run.setGrid();
+  Run run(&area, &layout, block);
+  run.dst = dst;
   run.src.originX = layout.gridX;
   run.src.originY = layout.gridY;
   run.src.stride = static_cast<long long>(layout.gridW);
@@ -2826,8 +2828,7 @@ bool slopes(std::uint8_t* const planes[4], int width, int height, bool alpha, bo
   std::uint8_t* block = static_cast<std::uint8_t*>(heapAlloc(layout.total));
   if (!block) return false;
   fillGrid(layout, block, planes, width, height, alpha ? 3 : 0, alpha ? 1 : 3);
-  Run run{&a, &layout, block, {}, {}, 0, 0};
-  run.setGrid();
+  Run run(&a, &layout, block);
   for (int i = 0; i < count; ++i) {
     if (eachAlone) {
       out[i] = alpha ? slopeAt<1, 3>(run, x0 + i, y) : slopeAt<3, 0>(run, x0 + i, y);
