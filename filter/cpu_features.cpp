@@ -20,9 +20,26 @@ bool cpuHasAvx2Set() {
   return (ecx & bit_LZCNT) != 0;
 }
 
+bool cpuHasAvx512Set() {
+  if (!cpuHasAvx2Set()) return false;
+  // The system saves the masks and both halves of the 512-bit registers
+  // (XCR0 bits 5 to 7) as well.
+  unsigned xcr0Low = 0, xcr0High = 0;
+  __asm__ volatile("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
+  if ((xcr0Low & 0xe6u) != 0xe6u) return false;
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  __cpuid_count(7, 0, eax, ebx, ecx, edx);
+  const unsigned wanted = bit_AVX512F | bit_AVX512BW | bit_AVX512VL;
+  return (ebx & wanted) == wanted;
+}
+
 #else
 
 bool cpuHasAvx2Set() {
+  return false;
+}
+
+bool cpuHasAvx512Set() {
   return false;
 }
 

@@ -19,15 +19,28 @@ int planeScanBuild = 0;
 
 namespace {
 
-// Whether the AVX2 build runs here: 1 or 0 once known, -1 before. Every
-// thread that asks finds the same answer.
+// Whether the AVX2 and AVX-512 builds run here: 1 or 0 once known, -1
+// before. Every thread that asks finds the same answer.
 std::atomic<int> avx2Known{-1};
+std::atomic<int> avx512Known{-1};
+
+// What ask() says, asked once and kept in known.
+[[maybe_unused]] bool knownOnce(std::atomic<int>& known, bool (*ask)()) {
+  int answer = known.load(std::memory_order_relaxed);
+  if (answer < 0) {
+    answer = ask() ? 1 : 0;
+    known.store(answer, std::memory_order_relaxed);
+  }
+  return answer == 1;
+}
 
 const PlaneScanEntries& build() {
 #if ORU_HAVE_AVX2_SCAN
 #if defined(ORU_TEST_HOOKS)
   if (planeScanBuild == 1) return plane_scan_sse2::kEntries;
+  if (planeScanBuild == 2) return plane_scan_avx2::kEntries;
 #endif
+  if (planeScanHasAvx512()) return plane_scan_avx512::kEntries;
   if (planeScanHasAvx2()) return plane_scan_avx2::kEntries;
 #endif
   return plane_scan_sse2::kEntries;
@@ -37,12 +50,15 @@ const PlaneScanEntries& build() {
 
 bool planeScanHasAvx2() {
 #if ORU_HAVE_AVX2_SCAN
-  int known = avx2Known.load(std::memory_order_relaxed);
-  if (known < 0) {
-    known = cpuHasAvx2Set() ? 1 : 0;
-    avx2Known.store(known, std::memory_order_relaxed);
-  }
-  return known == 1;
+  return knownOnce(avx2Known, cpuHasAvx2Set);
+#else
+  return false;
+#endif
+}
+
+bool planeScanHasAvx512() {
+#if ORU_HAVE_AVX512_SCAN
+  return knownOnce(avx512Known, cpuHasAvx512Set);
 #else
   return false;
 #endif

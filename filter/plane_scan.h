@@ -35,10 +35,13 @@ bool isPreviewRunOps(const PixelOps& ops);
 // Whether the processor runs the scan's AVX2 build, which the scan then
 // takes. Both builds make the same calls and write the same bytes.
 bool planeScanHasAvx2();
+// Whether it runs the AVX-512 build, which it then takes before the AVX2 one.
+bool planeScanHasAvx512();
 
 #if defined(ORU_TEST_HOOKS)
-// 1: the scan takes its SSE2 build even where the processor runs the AVX2
-// build; 0 (the default): the best the processor runs.
+// 1: the scan takes its SSE2 build, 2: its AVX2 build, even where the
+// processor runs a wider one (2 only where it runs the AVX2 build); 0 (the
+// default): the best the processor runs.
 extern int planeScanBuild;
 #endif
 

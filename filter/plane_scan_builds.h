@@ -38,3 +38,15 @@ extern const PlaneScanEntries kEntries;
 #else
 #define ORU_HAVE_AVX2_SCAN 0
 #endif
+
+// For processors with all the AVX2 build asks for and AVX-512 F, BW and VL,
+// where the build has the AVX2 build: the AVX2 build with its kernels
+// along a line 32 lanes a group, their pixels chosen by masks.
+#if ORU_HAVE_AVX2_SCAN
+#define ORU_HAVE_AVX512_SCAN 1
+namespace plane_scan_avx512 {
+extern const PlaneScanEntries kEntries;
+}
+#else
+#define ORU_HAVE_AVX512_SCAN 0
+#endif

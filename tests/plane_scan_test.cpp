@@ -228,19 +228,23 @@ const int kThresholds[] = {INT_MIN, -5, 0, 1, 100, 161, 200, 224, 240, 254, 255,
 const int kModes[] = {0, 1, 2, 3, -1, INT_MIN};
 const int kStrengths[] = {0, 50, 100};
 
-// The scan is built for SSE2 and, where the processor has it, for AVX2:
-// each test of this suite runs once with each build the processor runs.
+// The scan is built for SSE2 and, where the processor has them, for AVX2
+// and for AVX-512: each test of this suite runs once with each build the
+// processor runs (0: the best of them, run only where that is AVX-512).
 class PlaneScanBuilds : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
-    if (GetParam() == 0 && !planeScanHasAvx2()) GTEST_SKIP() << "no AVX2 here";
+    if (GetParam() == 2 && !planeScanHasAvx2()) GTEST_SKIP() << "no AVX2 here";
+    if (GetParam() == 0 && !planeScanHasAvx512()) GTEST_SKIP() << "no AVX-512 here";
     planeScanBuild = GetParam();
   }
   void TearDown() override { planeScanBuild = 0; }
 };
-INSTANTIATE_TEST_SUITE_P(Each, PlaneScanBuilds, ::testing::Values(1, 0),
+INSTANTIATE_TEST_SUITE_P(Each, PlaneScanBuilds, ::testing::Values(1, 2, 0),
                          [](const ::testing::TestParamInfo<int>& info) {
-                           return std::string(info.param == 1 ? "SSE2" : "AVX2");
+                           return std::string(info.param == 1   ? "SSE2"
+                                              : info.param == 2 ? "AVX2"
+                                                                : "AVX512");
                          });
 
 TEST_P(PlaneScanBuilds, RandomSmallPicturesGiveTheTableScansCallsAndBytes) {
@@ -369,7 +373,7 @@ TEST_P(PlaneScanBuilds, PreviewWindowsAtEveryZoomGiveTheTableScansCallsAndBytes)
   EXPECT_GT(planeRuns, 100) << "most windows take the byte-plane scan";
 }
 
-TEST(PlaneScan, TakesTheAvx2BuildWhereTheProcessorHasIt) {
+TEST(PlaneScan, TakesTheWideBuildsWhereTheProcessorHasThem) {
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(_WIN32)
   // The compiler's own reading of the processor, the system's part included.
   __builtin_cpu_init();
@@ -377,6 +381,9 @@ TEST(PlaneScan, TakesTheAvx2BuildWhereTheProcessorHasIt) {
                    __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("lzcnt") &&
                    __builtin_cpu_supports("popcnt");
   EXPECT_EQ(planeScanHasAvx2(), has);
+  const bool wide = has && __builtin_cpu_supports("avx512f") &&
+                    __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
+  EXPECT_EQ(planeScanHasAvx512(), wide);
 #else
   GTEST_SKIP() << "no reading of the processor to check against here";
 #endif
