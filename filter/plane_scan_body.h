@@ -714,8 +714,8 @@ struct Layout {
   std::size_t rowSlopes, rowKnown, rowS1, rowS2, rowBlocks, rowBlocksOf, rowWords;
   std::size_t backS1, backS2;  // direction 2's step bits, mapWords a row
   std::size_t stripEdges, stripFlags, stripSlopes, stripS1, stripS2;
-  std::size_t stripSteps, stripColumnChunks, stripStarts, stripStops, stripDone, stripFlagsDone,
-      stripStopsDone;
+  std::size_t stripSteps, stripColumnChunks, stripStarts, stripStops, stripGoesOn, stripDone,
+      stripFlagsDone, stripStopsDone;
   std::size_t columnLine, columnLineSize;       // busy columns' pixels as lines (kColumnLines)
   std::size_t heldCalls, heldOrder, heldBands;  // a column pass's calls held back (HeldCalls)
   std::size_t total;
@@ -812,6 +812,7 @@ bool layoutFor(const Area& a, int mode, Layout* out) {
   l.stripColumnChunks = s.add(chunkBlocks * kStrip, sizeof(std::uint64_t));
   l.stripStarts = s.add(columnChunks * kStrip, sizeof(std::uint64_t));
   l.stripStops = s.add(columnChunks * kStrip, sizeof(std::uint64_t));
+  l.stripGoesOn = s.add(columnChunks * kStrip, sizeof(std::uint64_t));
   l.stripDone = s.add(columnChunks, 1);
   l.stripFlagsDone = s.add(columnChunks, 1);
   l.stripStopsDone = s.add(columnChunks, 1);
@@ -1888,19 +1889,33 @@ class RowView {
       std::uint64_t steps = e & (s2 | (between & s1));
       if (k == lastBit >> 6) steps |= e & (std::uint64_t{1} << (lastBit & 63));
       const std::uint64_t starts = between & e;
-      while (steps) {
-        const int at = Direction == 1 ? lowestBit(steps) : highestBit(steps);
-        steps ^= std::uint64_t{1} << at;
-        const std::uint64_t before = Direction == 1 ? starts & (~std::uint64_t{0} >> (63 - at))
-                                                    : starts & (~std::uint64_t{0} << at);
-        const int runStart =
-            before ? position(k, Direction == 1 ? highestBit(before) : lowestBit(before)) : start;
-        const int stepPos = position(k, at);
-        int runEnd = stepPos;
-        if (stepPos != last && bitAt(nextDiag_, bit(stepPos) + kStep)) {
-          runEnd = ends.from(stepPos + kStep, kStep, [&](int from) { return endFrom(from); });
-        }
-        emit(runStart, stepPos, runEnd);
+      if (steps) {
+        // Where a run goes on past its step (not at the walk's last
+        // position), and where runs stop, for the word's positions.
+        std::uint64_t goesOn = shifted(nextDiag_, k, kStep);
+        if (k == lastBit >> 6) goesOn &= ~(std::uint64_t{1} << (lastBit & 63));
+        const std::uint64_t stops = stopWord(k);
+        do {
+          const int at = Direction == 1 ? lowestBit(steps) : highestBit(steps);
+          steps ^= std::uint64_t{1} << at;
+          const std::uint64_t before = Direction == 1 ? starts & (~std::uint64_t{0} >> (63 - at))
+                                                      : starts & (~std::uint64_t{0} << at);
+          const int runStart =
+              before ? position(k, Direction == 1 ? highestBit(before) : lowestBit(before)) : start;
+          const int stepPos = position(k, at);
+          // The run's end: its step, or the first stop beyond it in this
+          // word, else searched for on from the next word.
+          const std::uint64_t beyond = Direction == 1 ? stops & ((~std::uint64_t{0} << at) << 1)
+                                                      : stops & ((std::uint64_t{1} << at) - 1);
+          const std::uint64_t endBits = ((goesOn >> at) & 1) ? beyond : std::uint64_t{1} << at;
+          int runEnd;
+          if (endBits) {
+            runEnd = position(k, Direction == 1 ? lowestBit(endBits) : highestBit(endBits));
+          } else {
+            runEnd = ends.from(stepPos + kStep, kStep, [&](int from) { return endFrom(from); });
+          }
+          emit(runStart, stepPos, runEnd);
+        } while (steps);
       }
       if (starts) start = position(k, Direction == 1 ? highestBit(starts) : lowestBit(starts));
     }
@@ -1931,14 +1946,16 @@ class RowView {
     const std::uint64_t e = edgeWord(k);
     return e ? e & shifted(curNext_, k, kOwn) : 0;
   }
+  // Word k's stop bits: where a run beyond its step ends.
+  std::uint64_t stopWord(std::size_t k) const {
+    const std::size_t lastBit = bit(Direction == 1 ? n - 1 : 0);
+    std::uint64_t w = ~(shifted(curDiag_, k, kOwn) & shifted(nextDiag_, k, kStep));
+    if (k == lastBit >> 6) w |= std::uint64_t{1} << (lastBit & 63);
+    return w;
+  }
   // The first position from `from` on, along the walk, whose stop bit is set.
   int endFrom(int from) const {
-    const std::size_t lastBit = bit(Direction == 1 ? n - 1 : 0);
-    auto stops = [&](std::size_t k) {
-      std::uint64_t w = ~(shifted(curDiag_, k, kOwn) & shifted(nextDiag_, k, kStep));
-      if (k == lastBit >> 6) w |= std::uint64_t{1} << (lastBit & 63);
-      return w;
-    };
+    auto stops = [&](std::size_t k) { return stopWord(k); };
     const std::size_t b = bit(from);
     std::size_t k = b >> 6;
     if (Direction == 1) {
@@ -2130,6 +2147,7 @@ class StripView {
     columnChunks_ = words(l.stripColumnChunks);
     starts_ = words(l.stripStarts);
     stops_ = words(l.stripStops);
+    goesOn_ = words(l.stripGoesOn);
     slopes_ = reinterpret_cast<std::int16_t*>(run.block + l.stripSlopes) + kStrip;
     state_ = run.block + l.stripDone;
     flagsDone_ = run.block + l.stripFlagsDone;
@@ -2290,6 +2308,9 @@ class StripView {
   // The steps of column j in chunk c, to emit.
   template <class Emit>
   ORU_ALWAYS_INLINE void columnChunkSteps(int j, int c, EndSearch& ends, Emit& emit) {
+    takeStops(c);
+    const std::uint64_t stops = stops_[static_cast<std::size_t>(c) * kStrip + j];
+    const std::uint64_t goesOn = goesOn_[static_cast<std::size_t>(c) * kStrip + j];
     for (std::uint64_t s = steps_[static_cast<std::size_t>(c) * kStrip + j]; s; s &= s - 1) {
       const int at = lowestBit(s), stepPos = (c << kChunkShift) + at;
       // The run's start: the last start at or before its step.
@@ -2298,8 +2319,14 @@ class StripView {
           starts_[static_cast<std::size_t>(k) * kStrip + j] & (~std::uint64_t{0} >> (63 - at));
       while (!before) before = starts_[static_cast<std::size_t>(--k) * kStrip + j];
       const int runStart = (k << kChunkShift) + highestBit(before);
-      int runEnd = stepPos;
-      if (stepPos != n - 1 && hasFlag(stepPos, kNextDiagFlag, j)) {
+      // The run's end: its step, or the first stop below it in this chunk,
+      // else searched for on from the next chunk.
+      const std::uint64_t endBits =
+          ((goesOn >> at) & 1) ? stops & ((~std::uint64_t{0} << at) << 1) : std::uint64_t{1} << at;
+      int runEnd;
+      if (endBits) {
+        runEnd = (c << kChunkShift) + lowestBit(endBits);
+      } else {
         runEnd = ends.from(stepPos + 1, 1, [&](int from) { return endFrom(from, j); });
       }
       emit(j, runStart, stepPos, runEnd);
@@ -2317,7 +2344,6 @@ class StripView {
     if (!flagsDone_[c]) fillFlags(c);
     return flagWords_ + static_cast<std::size_t>(m) * kStripFlagWords;
   }
-  bool hasFlag(int m, StripFlag word, int j) { return ((flags(m)[word] >> j) & 1) != 0; }
   // The other tests of the strip's rows in chunk c, a word a row for each
   // (bit j for column j): current against next, against diagonal, next
   // against diagonal.
@@ -2342,18 +2368,28 @@ class StripView {
     return (c << kChunkShift) + lowestBit(w);
   }
   std::uint64_t stopWord(int c, int j) {
+    takeStops(c);
+    return stops_[static_cast<std::size_t>(c) * kStrip + j];
+  }
+  // The stop bits of chunk c's rows, and where a run goes on past a step
+  // there (its next pixel is unlike the diagonal; never on the last row),
+  // turned a word a column.
+  void takeStops(int c) {
+    if (stopsDone_[c]) return;
+    stopsDone_[c] = 1;
     std::uint64_t* words = stops_ + static_cast<std::size_t>(c) * kStrip;
-    if (!stopsDone_[c]) {
-      stopsDone_[c] = 1;
-      const int m0 = c << kChunkShift, m1 = std::min(m0 + kChunk, n);
-      for (int m = m0; m < m1; ++m) {
-        const std::uint64_t* f = flags(m);
-        words[m - m0] = m == n - 1 ? ~std::uint64_t{0} : ~(f[kCurDiagFlag] & f[kNextDiagFlag]);
-      }
-      std::fill(words + (m1 - m0), words + kStrip, ~std::uint64_t{0});
-      transposeBits(words);
+    std::uint64_t* on = goesOn_ + static_cast<std::size_t>(c) * kStrip;
+    const int m0 = c << kChunkShift, m1 = std::min(m0 + kChunk, n);
+    for (int m = m0; m < m1; ++m) {
+      const std::uint64_t* f = flags(m);
+      const bool last = m == n - 1;
+      words[m - m0] = last ? ~std::uint64_t{0} : ~(f[kCurDiagFlag] & f[kNextDiagFlag]);
+      on[m - m0] = last ? 0 : f[kNextDiagFlag];
     }
-    return words[j];
+    std::fill(words + (m1 - m0), words + kStrip, ~std::uint64_t{0});
+    std::fill(on + (m1 - m0), on + kStrip, std::uint64_t{0});
+    transposeBits(words);
+    transposeBits(on);
   }
   // The slope measure at row m (-1 .. n) of column j: taken when first asked
   // for, unless its chunk's are taken all at once.
@@ -2424,7 +2460,7 @@ class StripView {
   std::uint64_t* flagWords_;                          // kStripFlagWords a row, bit j for column j
   std::uint64_t *s1_, *s2_;                           // the step bits, a word a row
   // kStrip words a chunk of rows: bit r of word j for row m0 + r of column j.
-  std::uint64_t *steps_, *starts_, *stops_;
+  std::uint64_t *steps_, *starts_, *stops_, *goesOn_;
   std::int16_t* slopes_;                           // rows -1 .. n
   std::uint8_t *state_, *flagsDone_, *stopsDone_;  // a byte a chunk of rows
   std::uint64_t any_ = 0;                          // the columns with an edge
