@@ -2681,6 +2681,18 @@ struct ColumnLines {
         // columns as columns 0 .. 63 and 50 .. 65.
         const std::ptrdiff_t line = static_cast<std::ptrdiff_t>(size);
         for (; i + 16 <= length; i += 16, from += 16 * dStride, left += 16 * sStride) {
+#if defined(__GNUC__)
+          if (i + 32 + 16 <= length) {
+            for (int r = 0; r < 16; ++r) {
+              const std::uint8_t* f = from + (32 + r) * dStride;
+              const std::uint8_t* l = left + (32 + r) * sStride;
+              __builtin_prefetch(f);
+              __builtin_prefetch(f + 63);
+              __builtin_prefetch(l);
+              __builtin_prefetch(l + 65);
+            }
+          }
+#endif
 #if ORU_SCAN_WIDE
           for (int k = 0; k < kStrip; k += 32) {
             transposeBytes16Pair<true, false>(from + k, nullptr, dStride, d + k * size + i,
