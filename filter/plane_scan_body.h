@@ -2682,6 +2682,9 @@ struct ColumnLines {
         const std::ptrdiff_t line = static_cast<std::ptrdiff_t>(size);
         for (; i + 16 <= length; i += 16, from += 16 * dStride, left += 16 * sStride) {
 #if defined(__GNUC__)
+          // The rows two groups on, asked for ahead: the strip's bytes of
+          // each row lie a plane's row apart, and the passes before have
+          // long since moved them out of the nearer caches.
           if (i + 32 + 16 <= length) {
             for (int r = 0; r < 16; ++r) {
               const std::uint8_t* f = from + (32 + r) * dStride;
