@@ -382,12 +382,11 @@ ORU_ALWAYS_INLINE void spanWithStep(std::uint8_t* const d[], const std::uint8_t*
                                     unsigned strength) {
   const int scale = Full ? 128 : 1;
   // Lane i is pixel i - 1 of the span.
-  const __m512i w =
-      _mm512_mask_blend_epi16(static_cast<__mmask32>(((1u << at) - 1) << 1),
-                              Mix32::weights(scale * (wHigh - dwHigh), scale * dwHigh),
-                              Mix32::weights(scale * (wLow - dwLow), scale * dwLow));
   const unsigned stepLane = 1u << (at + 1);
   const __mmask32 below = static_cast<__mmask32>(((1u << at) - 1) << 1);
+  const __m512i w =
+      _mm512_mask_blend_epi16(below, Mix32::weights(scale * (wHigh - dwHigh), scale * dwHigh),
+                              Mix32::weights(scale * (wLow - dwLow), scale * dwLow));
   const __mmask32 above =
       static_cast<__mmask32>((((2u << span) - 1) & ~1u) & ~((stepLane << 1) - 1));
   const __mmask32 halves = below | above;
@@ -608,8 +607,8 @@ void planeKernelAt(const PlaneSet& src, const PlaneSet& dst, int strength, int r
     d[c] = dst.plane[first + c];
     s[c] = src.plane[first + c];
   }
-  // Whether the planes hold the bytes up to the next eight after count
-  // bytes from dAt in dst and from sAt in src.
+  // Whether the planes hold the bytes up to the next group of kSpanGroup
+  // after count bytes from dAt in dst and from sAt in src.
   auto roomFor = [&](std::ptrdiff_t dAt, std::ptrdiff_t sAt, int count) {
     const std::size_t end = static_cast<std::size_t>((count + kSpanGroup - 1) & ~(kSpanGroup - 1));
     return dst.size >= static_cast<std::size_t>(dAt) + end &&
@@ -1625,6 +1624,17 @@ struct EndSearch {
   }
 };
 
+// The bit of a run's end among a word of positions whose stop bits are
+// `stops`, for a step at bit `at`: the step's own where the run does not go
+// on past it (goesOn), else the stops beyond it along the walk (up: bit 0
+// first); none where the end lies in a later word.
+template <bool Up>
+inline std::uint64_t endBitsAt(std::uint64_t goesOn, std::uint64_t stops, int at) {
+  const std::uint64_t beyond =
+      Up ? stops & ((~std::uint64_t{0} << at) << 1) : stops & ((std::uint64_t{1} << at) - 1);
+  return ((goesOn >> at) & 1) ? beyond : std::uint64_t{1} << at;
+}
+
 // ---- Kernels along a line -------------------------------------------------------
 
 // The kernel calls of one line whose pixels lie next to each other in the
@@ -1905,9 +1915,7 @@ class RowView {
           const int stepPos = position(k, at);
           // The run's end: its step, or the first stop beyond it in this
           // word, else searched for on from the next word.
-          const std::uint64_t beyond = Direction == 1 ? stops & ((~std::uint64_t{0} << at) << 1)
-                                                      : stops & ((std::uint64_t{1} << at) - 1);
-          const std::uint64_t endBits = ((goesOn >> at) & 1) ? beyond : std::uint64_t{1} << at;
+          const std::uint64_t endBits = endBitsAt<Direction == 1>(goesOn, stops, at);
           int runEnd;
           if (endBits) {
             runEnd = position(k, Direction == 1 ? lowestBit(endBits) : highestBit(endBits));
@@ -2321,8 +2329,7 @@ class StripView {
       const int runStart = (k << kChunkShift) + highestBit(before);
       // The run's end: its step, or the first stop below it in this chunk,
       // else searched for on from the next chunk.
-      const std::uint64_t endBits =
-          ((goesOn >> at) & 1) ? stops & ((~std::uint64_t{0} << at) << 1) : std::uint64_t{1} << at;
+      const std::uint64_t endBits = endBitsAt<true>(goesOn, stops, at);
       int runEnd;
       if (endBits) {
         runEnd = (c << kChunkShift) + lowestBit(endBits);
