@@ -58,11 +58,11 @@ struct AlphaChannel {
   }
 };
 
-// Where a call blends: from blendStart to the step and from the step to
-// blendEnd. False for a call that returns at once: one out of scan order
-// (which never comes from the scan) or one with nothing to blend.
+// Where a call's half-runs begin and end, blendStart and blendEnd both the
+// step where it blends nothing. False for a call out of scan order, which
+// returns at once.
 template <int Direction>
-bool blendSpan(int runStart, int stepPos, int runEnd, int* blendStart, int* blendEnd) {
+bool blendBounds(int runStart, int stepPos, int runEnd, int* blendStart, int* blendEnd) {
   constexpr Geometry g = kGeometry[Direction - 1];
   if ((static_cast<long long>(stepPos) - runStart) * g.step < 0 ||
       (static_cast<long long>(runEnd) - stepPos) * g.step < 0) {
@@ -70,7 +70,16 @@ bool blendSpan(int runStart, int stepPos, int runEnd, int* blendStart, int* blen
   }
   *blendStart = half(static_cast<long long>(runStart) + stepPos + g.startRound);
   *blendEnd = half(static_cast<long long>(stepPos) + runEnd + g.endRound);
-  return !(*blendStart == stepPos && *blendEnd == stepPos);
+  return true;
+}
+
+// Where a call blends: from blendStart to the step and from the step to
+// blendEnd. False for a call that returns at once: one out of scan order
+// (which never comes from the scan) or one with nothing to blend.
+template <int Direction>
+bool blendSpan(int runStart, int stepPos, int runEnd, int* blendStart, int* blendEnd) {
+  return blendBounds<Direction>(runStart, stepPos, runEnd, blendStart, blendEnd) &&
+         !(*blendStart == stepPos && *blendEnd == stepPos);
 }
 
 // Number of pixels a call writes: both half-runs and the step pixel, or 0

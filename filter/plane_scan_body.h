@@ -374,12 +374,13 @@ ORU_ALWAYS_INLINE void blendSpanRows(std::uint8_t* const d[], const std::uint8_t
 // empty. Bytes are read and written under masks: only the call's own
 // pixels and the step's neighbours are touched, so the planes need no room
 // past them. The step pixel, the mean of its neighbours as the halves leave
-// them, is taken from the lanes beside it.
+// them, is taken from the lanes beside it. blends: false for a call that
+// blends nothing, which stores nothing.
 template <int N, bool Full>
 ORU_ALWAYS_INLINE void spanWithStep(std::uint8_t* const d[], const std::uint8_t* const s[],
                                     std::ptrdiff_t dAt, std::ptrdiff_t sLow, std::ptrdiff_t sHigh,
                                     int span, int at, int wLow, int dwLow, int wHigh, int dwHigh,
-                                    unsigned strength) {
+                                    unsigned strength, bool blends) {
   const int scale = Full ? 128 : 1;
   // Lane i is pixel i - 1 of the span.
   const unsigned stepLane = 1u << (at + 1);
@@ -391,7 +392,7 @@ ORU_ALWAYS_INLINE void spanWithStep(std::uint8_t* const d[], const std::uint8_t*
       static_cast<__mmask32>((((2u << span) - 1) & ~1u) & ~((stepLane << 1) - 1));
   const __mmask32 halves = below | above;
   const __mmask32 reach = static_cast<__mmask32>(halves | (7u << at));
-  const __mmask32 written = static_cast<__mmask32>(halves | stepLane);
+  const __mmask32 written = static_cast<__mmask32>(halves | (blends ? stepLane : 0u));
   alignas(64) static constexpr std::int16_t kBefore[32] = {
       0,  0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14,
       15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30};
@@ -515,13 +516,15 @@ inline void blendColumn(std::uint8_t* __restrict d, std::ptrdiff_t dStep,
 
 // A call's step pixel, at `at` in each of N planes, its neighbours along the
 // line `along` before and after it: the mean of those as they now stand.
+// blends: false for a call that blends nothing, which leaves it as it is.
 template <int N, bool Full>
 ORU_ALWAYS_INLINE void stepPixel(std::uint8_t* const d[], std::ptrdiff_t at, std::ptrdiff_t along,
-                                 int strength) {
+                                 int strength, bool blends = true) {
   for (int c = 0; c < N; ++c) {
     std::uint8_t* step = d[c] + at;
-    const std::uint8_t mean = blend(step[along], step[-along], 128);
-    *step = Full ? mean : blend(mean, *step, strength);
+    const std::uint8_t own = *step, mean = blend(step[along], step[-along], 128);
+    const std::uint8_t result = Full ? mean : blend(mean, own, strength);
+    *step = blends ? result : own;
   }
 }
 
@@ -1693,9 +1696,14 @@ class LineKernel {
   template <bool Full>
   ORU_ALWAYS_INLINE void callAt(int runStart, int stepPos, int runEnd) {
     int blendStart = 0, blendEnd = 0;
-    if (!kernel_body::blendSpan<Direction>(runStart, stepPos, runEnd, &blendStart, &blendEnd)) {
+    if (!kernel_body::blendBounds<Direction>(runStart, stepPos, runEnd, &blendStart, &blendEnd)) {
       return;
     }
+    // A call that blends nothing changes nothing. It goes the way of the
+    // short calls, without a branch (there are many such calls and no
+    // pattern to them): its lanes have weight 0 and its step pixel is left
+    // as it is, or where the lanes are masked nothing is stored.
+    const bool blends = !(blendStart == stepPos && blendEnd == stepPos);
     const int l1 = (stepPos - blendStart) * g.step, l2 = (blendEnd - stepPos) * g.step;
     const int span = l1 + l2 + 1;
     const long long lo = g.step > 0 ? blendStart : blendEnd;
@@ -1722,13 +1730,13 @@ class LineKernel {
 #if ORU_SCAN_MASKED
       if (span <= kStepSpan) {
         spanWithStep<N, Full>(d_, s_, dAt, sLow, sHigh, span, up ? l1 : l2, wLow, dwLow, wHigh,
-                              dwHigh, strength);
+                              dwHigh, strength, blends);
         return;
       }
 #endif
       blendSpanRows<N, Full>(d_, s_, dAt, sLow, sHigh, span, up ? l1 : l2, wLow, dwLow, wHigh,
                              dwHigh, strength);
-      stepPixel<N, Full>(d_, static_cast<std::ptrdiff_t>(dBase_ + stepPos), 1, strength_);
+      stepPixel<N, Full>(d_, static_cast<std::ptrdiff_t>(dBase_ + stepPos), 1, strength_, blends);
       return;
     }
 #endif
