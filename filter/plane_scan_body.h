@@ -1635,7 +1635,10 @@ template <bool Up>
 inline std::uint64_t endBitsAt(std::uint64_t goesOn, std::uint64_t stops, int at) {
   const std::uint64_t beyond =
       Up ? stops & ((~std::uint64_t{0} << at) << 1) : stops & ((std::uint64_t{1} << at) - 1);
-  return ((goesOn >> at) & 1) ? beyond : std::uint64_t{1} << at;
+  // Chosen by a mask, not a branch: in a busy picture whether a run goes on
+  // has no pattern to it.
+  const std::uint64_t on = std::uint64_t{0} - ((goesOn >> at) & 1);
+  return (beyond & on) | ((std::uint64_t{1} << at) & ~on);
 }
 
 // ---- Kernels along a line -------------------------------------------------------
