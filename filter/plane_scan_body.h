@@ -1974,16 +1974,15 @@ class RowView {
   }
   // The first position from `from` on, along the walk, whose stop bit is set.
   int endFrom(int from) const {
-    auto stops = [&](std::size_t k) { return stopWord(k); };
     const std::size_t b = bit(from);
     std::size_t k = b >> 6;
     if (Direction == 1) {
-      std::uint64_t w = stops(k) & (~std::uint64_t{0} << (b & 63));
-      while (!w) w = stops(++k);
+      std::uint64_t w = stopWord(k) & (~std::uint64_t{0} << (b & 63));
+      while (!w) w = stopWord(++k);
       return position(k, lowestBit(w));
     }
-    std::uint64_t w = stops(k) & (~std::uint64_t{0} >> (63 - (b & 63)));
-    while (!w) w = stops(--k);
+    std::uint64_t w = stopWord(k) & (~std::uint64_t{0} >> (63 - (b & 63)));
+    while (!w) w = stopWord(--k);
     return position(k, highestBit(w));
   }
   // The slope measure at m (-1 .. n): taken when first asked for, unless its
@@ -2327,8 +2326,7 @@ class StripView {
   // The steps of column j in chunk c, to emit.
   template <class Emit>
   ORU_ALWAYS_INLINE void columnChunkSteps(int j, int c, EndSearch& ends, Emit& emit) {
-    takeStops(c);
-    const std::uint64_t stops = stops_[static_cast<std::size_t>(c) * kStrip + j];
+    const std::uint64_t stops = stopWord(c, j);
     const std::uint64_t goesOn = goesOn_[static_cast<std::size_t>(c) * kStrip + j];
     for (std::uint64_t s = steps_[static_cast<std::size_t>(c) * kStrip + j]; s; s &= s - 1) {
       const int at = lowestBit(s), stepPos = (c << kChunkShift) + at;
@@ -2385,6 +2383,7 @@ class StripView {
     while (!w) w = stopWord(++c, j);
     return (c << kChunkShift) + lowestBit(w);
   }
+  // Column j's stop bits in chunk c, taken with its go-on bits.
   std::uint64_t stopWord(int c, int j) {
     takeStops(c);
     return stops_[static_cast<std::size_t>(c) * kStrip + j];
