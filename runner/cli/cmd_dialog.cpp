@@ -12,9 +12,12 @@
 
 #include "runner/cli/commands.h"
 #include "runner/frames/atomic_file.h"
+#include "runner/frames/file_roles.h"
 #include "runner/frames/frame_run.h"
 #include "runner/frames/image_io.h"
+#include "runner/frames/input_file.h"
 #include "runner/host/filter_instance.h"
+#include "runner/host/filter_settings.h"
 #include "runner/host/frame_access.h"
 #include "runner/host/host_error.h"
 #include "runner/host/host_services.h"
@@ -36,20 +39,46 @@ std::unique_ptr<HostFrame> readFrame(const std::string& path) {
   return frame;
 }
 
+// The files the dialog writes (the settings on close, the picture, the
+// recording) are none of those it reads, nor one another.
+void refuseClashes(const DialogOptions& o) {
+  std::vector<FileRole> reads{{o.input, "frame"}};
+  if (!o.script.empty()) reads.push_back({o.script, "--script file"});
+  std::vector<FileRole> writes;
+  if (!o.settings.empty()) writes.push_back({o.settings, "--settings file"});
+  if (!o.screenshot.empty()) writes.push_back({o.screenshot, "--screenshot file"});
+  if (!o.record.empty()) writes.push_back({o.record, "--record file"});
+  oru_runner::refuseClashes(reads, writes);
+}
+
+// The settings file the dialog starts from, when it exists: it is saved over
+// on close, so it must hold a settings block and nothing else.
+std::optional<SettingsBlock> existingSettings(const std::string& path) {
+  std::error_code ec;
+  if (path.empty() || !std::filesystem::exists(path, ec)) return std::nullopt;
+  SettingsBlock block = readSettingsFile(path);
+  if (!settingsFromBlock(block)) {
+    throw HostError(path,
+                    "not a settings block, and the dialog would save over it on close; "
+                    "give the name of a settings file or of a new one");
+  }
+  return block;
+}
+
 }  // namespace
 
 int runDialog(const DialogOptions& o) {
+  refuseClashes(o);
+  requireRegularFile(o.input);
   Script script;
   if (!o.script.empty()) script = readScriptFile(o.script);
+  const std::optional<SettingsBlock> startFrom = existingSettings(o.settings);
 
   LoadedModule module(o.modulePath);
   module.activateHandler(hostLookup);
   module.activateInterface(hostLookup);
   FilterHandle instance(module);
-  std::error_code ec;
-  if (!o.settings.empty() && std::filesystem::exists(o.settings, ec)) {
-    instance.load(readSettingsFile(o.settings));
-  }
+  if (startFrom) instance.load(*startFrom);
 
   // The preview shows the last frame the filter took.
   std::unique_ptr<HostFrame> frame = readFrame(o.input);
@@ -64,14 +93,16 @@ int runDialog(const DialogOptions& o) {
   filterFrame(instance, o.input, *frame);
 
   std::string scriptProblem;
-  std::unique_ptr<HostError> pictureError;
+  // The picture is taken as the dialog closes and saved once all went well.
+  std::optional<Picture> picture;
+  std::string pictureProblem;
   auto takePicture = [&](PanelHost&, PanelModel& panel) {
     if (o.screenshot.empty()) return;
     // Nothing may be thrown through the module's call to runPanel.
     try {
-      savePicturePng(renderPanelPicture(panel), o.screenshot);
-    } catch (const HostError& e) {
-      pictureError = std::make_unique<HostError>(e);
+      picture = renderPanelPicture(panel);
+    } catch (const std::exception& e) {
+      pictureProblem = e.what();
     }
   };
 
@@ -101,8 +132,9 @@ int runDialog(const DialogOptions& o) {
   std::string message = instance.options();
   if (!message.empty()) throw HostError(module.path(), "the options dialog failed: " + message);
   if (!scriptProblem.empty()) throw HostError(o.script, scriptProblem);
-  if (pictureError) throw *pictureError;
+  if (!pictureProblem.empty()) throw HostError(o.screenshot, pictureProblem);
 
+  if (picture) savePicturePng(*picture, o.screenshot);
   if (!o.record.empty()) writeFileAtomically(o.record, recorder.text());
   const SettingsBlock saved = instance.save();
   if (!o.settings.empty()) writeSettingsFile(o.settings, saved);

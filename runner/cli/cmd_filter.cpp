@@ -20,9 +20,11 @@
 #include "runner/cli/interrupts.h"
 #include "runner/cli/progress.h"
 #include "runner/cli/workers.h"
+#include "runner/frames/file_roles.h"
 #include "runner/frames/frame_run.h"
 #include "runner/frames/frame_sequence.h"
 #include "runner/frames/image_io.h"
+#include "runner/frames/stale_temporaries.h"
 #include "runner/host/filter_instance.h"
 #include "runner/host/filter_settings.h"
 #include "runner/host/host_error.h"
@@ -44,9 +46,11 @@ SettingsBlock settingsFor(const FilterOptions& o, const SettingsBlock& defaults)
   if (!o.settingsFile.empty()) {
     SettingsBlock block = readSettingsFile(o.settingsFile);
     std::optional<FilterSettings> saved = settingsFromBlock(block);
+    // Its bytes are not shown: the file may be anything (an image given by mistake).
     if (!saved) {
-      throw HostError(o.settingsFile, "not a settings block: its text \"" + settingsText(block) +
-                                          "\" does not begin with three numbers");
+      throw HostError(o.settingsFile,
+                      "not a settings block: a settings file begins with three numbers "
+                      "(target, strength, threshold), e.g. \"2 100 224\"");
     }
     s = *saved;
   }
@@ -85,30 +89,19 @@ WriteAttributes parseWriteAttributes(const std::vector<std::string>& given) {
   return attributes;
 }
 
-// The file as the system finds it, for telling whether two names are one file.
-std::string resolved(const std::string& path) {
-  std::error_code ec;
-  fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
-  return ec ? path : p.string();
-}
-
-bool sameFile(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  if (fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec)) return true;
-  return resolved(a) == resolved(b);
-}
-
-// Every frame's output must be a file of its own: never an input of the run.
-void refuseOverwritingInputs(const FramePattern& in, const FramePattern& out,
-                             const std::vector<int>& allFrames, const std::vector<int>& mine) {
-  std::set<std::string> inputs;
-  for (int f : allFrames) inputs.insert(resolved(in.fileFor(f)));
-  for (int f : mine) {
-    std::string target = out.fileFor(f);
-    if (inputs.count(resolved(target)) || sameFile(target, in.fileFor(f))) {
-      throw HostError(target, "the output would overwrite an input; choose another output name");
-    }
+// Every file the run writes (each frame's output, the saved settings) must be
+// a file of its own: never one it reads, never one of its other outputs.
+void refuseClashes(const FilterOptions& o, const FramePattern& in, const FramePattern& out,
+                   const std::vector<int>& allFrames, const std::vector<int>& mine) {
+  std::vector<FileRole> reads;
+  std::vector<FileRole> writes;
+  if (!o.settingsFile.empty()) reads.push_back({o.settingsFile, "settings file"});
+  if (!o.input.empty()) {
+    for (int f : allFrames) reads.push_back({in.fileFor(f), "input"});
+    for (int f : mine) writes.push_back({out.fileFor(f), "output"});
   }
+  if (!o.saveSettingsFile.empty()) writes.push_back({o.saveSettingsFile, "--save-settings file"});
+  oru_runner::refuseClashes(reads, writes);
 }
 
 void checkOutputFolder(const std::string& output) {
@@ -129,6 +122,15 @@ class FrameFilter {
   }
 
   void run(const std::string& inFile, const std::string& outFile, FrameTimes& times) {
+    try {
+      runFrame(inFile, outFile, times);
+    } catch (const std::bad_alloc&) {
+      throw HostError(inFile, "not enough memory to filter this frame");
+    }
+  }
+
+ private:
+  void runFrame(const std::string& inFile, const std::string& outFile, FrameTimes& times) {
     using Clock = std::chrono::steady_clock;
     auto seconds = [](Clock::time_point from) {
       return std::chrono::duration<double>(Clock::now() - from).count();
@@ -151,7 +153,6 @@ class FrameFilter {
     times.write = seconds(start) - times.filter;
   }
 
- private:
   static const LoadedModule& activated(LoadedModule& module) {
     module.activateHandler(hostLookup);
     return module;
@@ -198,27 +199,33 @@ std::vector<std::string> ownCommandLine() {
   return arguments;
 }
 
-// Loads the module once to learn its defaults, checks the settings, saves
-// them when asked, and gives the block every frame's instance is loaded with.
-SettingsBlock prepareSettings(const FilterOptions& o, bool worker) {
+// Loads the module once to learn its defaults, checks the settings, and gives
+// the block every frame's instance is loaded with and the block it saves.
+struct PreparedSettings {
+  SettingsBlock load;
+  SettingsBlock save;
+};
+PreparedSettings prepareSettings(const FilterOptions& o, bool worker) {
   LoadedModule module(o.modulePath);
   module.activateHandler(hostLookup);
   FilterHandle instance(module);
   SettingsBlock block = settingsFor(o, instance.save());
   instance.load(block);
-  if (worker) return block;
-  if (o.verbose) {
-    FilterSettings s = settingsFromBlock(instance.save()).value_or(FilterSettings{});
+  PreparedSettings prepared{block, instance.save()};
+  if (!worker && o.verbose) {
+    FilterSettings s = settingsFromBlock(prepared.save).value_or(FilterSettings{});
     std::fprintf(stderr, "oru: settings: target %s, strength %d, threshold %d\n",
                  targetName(s.target).c_str(), s.strength, s.threshold);
   }
-  if (!o.saveSettingsFile.empty()) {
-    writeSettingsFile(o.saveSettingsFile, instance.save());
-    if (o.verbose) {
-      std::fprintf(stderr, "oru: saved the settings in %s\n", o.saveSettingsFile.c_str());
-    }
-  }
-  return block;
+  return prepared;
+}
+
+// --save-settings, once the run has done all it was asked to.
+void saveSettings(const FilterOptions& o, const PreparedSettings& settings) {
+  if (o.saveSettingsFile.empty()) return;
+  writeSettingsFile(o.saveSettingsFile, settings.save);
+  if (o.verbose)
+    std::fprintf(stderr, "oru: saved the settings in %s\n", o.saveSettingsFile.c_str());
 }
 
 // A frame's buffers are large (a 1920 x 1080 frame takes some 100 MB in
@@ -238,23 +245,28 @@ int runFilter(const FilterOptions& o) {
   if (o.quiet && o.verbose)
     throw HostError("oru filter", "--quiet and --verbose exclude each other");
 
-  // Settings first: they are checked, and saved if asked, before any image.
-  bool worker = o.workerFd >= 0;
-  SettingsBlock block = prepareSettings(o, worker);
+  // Settings first: they are checked before any image.
+  const bool worker = o.workerFd >= 0;
+  const PreparedSettings settings = prepareSettings(o, worker);
+  const SettingsBlock& block = settings.load;
   if (o.input.empty()) {
-    if (!o.saveSettingsFile.empty()) return 0;
-    throw HostError("oru filter", "give an input image (oru filter INPUT -o OUTPUT)");
+    if (o.saveSettingsFile.empty()) {
+      throw HostError("oru filter", "give an input image (oru filter INPUT -o OUTPUT)");
+    }
+    refuseClashes(o, FramePattern(""), FramePattern(""), {}, {});
+    saveSettings(o, settings);
+    return 0;
   }
   if (o.output.empty()) throw HostError(o.input, "give an output name with -o OUTPUT");
 
-  FramePattern in(o.input);
-  FramePattern out(o.output);
+  const FramePattern in(o.input, !o.noSequence);
+  const FramePattern out(o.output, !o.noSequence);
   if (in.isSequence() != out.isSequence()) {
-    throw HostError(o.output,
-                    in.isSequence()
-                        ? "the input is a frame sequence: the output needs a place for "
-                          "the frame number too (#### or %04d)"
-                        : "the output has a place for a frame number, the input has none");
+    throw HostError(o.output, in.isSequence()
+                                  ? "the input is a frame sequence: the output needs a place for "
+                                    "the frame number too (#### or %04d)"
+                                  : "the output has a place for a frame number, the input has none "
+                                    "(--no-sequence takes both names as they are)");
   }
   if (!in.isSequence() && (!o.frames.empty() || !o.chunk.empty())) {
     throw HostError(o.input,
@@ -268,33 +280,8 @@ int runFilter(const FilterOptions& o) {
   }
   std::vector<int> frames = allFrames;
   if (!o.chunk.empty()) frames = sliceOf(allFrames, parseChunk(o.chunk));
-
-  checkOutputFolder(o.output);
-  if (!canWriteFormat(out.fileFor(allFrames.front()))) {
-    throw HostError(o.output, "no image format is known for the extension \"" +
-                                  fs::path(o.output).extension().string() + "\"");
-  }
-  refuseOverwritingInputs(in, out, allFrames, frames);
   const WriteAttributes attributes = parseWriteAttributes(o.writeAttributes);
-
-  keepFrameBuffersInTheHeap();
   const std::string modulePath = o.modulePath;
-  if (!in.isSequence()) {
-    installInterruptHandlers(false);
-    OIIO::attribute("threads", usableCores());
-    FrameFilter filter(modulePath, block, attributes);
-    FrameTimes times;
-    filter.run(o.input, o.output, times);
-    if (o.verbose) std::fprintf(stderr, "oru: %s -> %s\n", o.input.c_str(), o.output.c_str());
-    if (o.timing) printTiming(times, 1, times.read + times.filter + times.write);
-    return 0;
-  }
-
-  if (frames.empty()) {
-    if (o.verbose) std::fprintf(stderr, "oru: chunk %s holds no frames\n", o.chunk.c_str());
-    return 0;
-  }
-
   const int cores = usableCores();
   const int jobs = workerCount(o.jobs, frames.size());
   WorkerSetup setup = [&, jobs, cores]() -> FrameWork {
@@ -308,8 +295,54 @@ int runFilter(const FilterOptions& o) {
       filter->run(in.fileFor(frame), out.fileFor(frame), times);
     };
   };
-
+  // A worker process serves frames of a run its parent has checked.
   if (worker) return serveFrames(o.workerFd, o.workerQueueFd, setup);
+
+  checkOutputFolder(o.output);
+  if (!canWriteFormat(out.fileFor(allFrames.front()))) {
+    throw HostError(o.output, "no image format is known for the extension \"" +
+                                  fs::path(o.output).extension().string() + "\"");
+  }
+  // PENDING checkWriteAttributes(out.fileFor(allFrames.front()), attributes);
+  refuseClashes(o, in, out, allFrames, frames);
+
+  // Temporary files of these outputs that a killed run left behind.
+  std::vector<std::string> outputs;
+  for (int f : frames) outputs.push_back(out.fileFor(f));
+  const int stale = removeStaleTemporaries(outputs);
+  if (stale > 0 && o.verbose) {
+    std::fprintf(stderr, "oru: removed %d temporary file%s left by an earlier run\n", stale,
+                 stale == 1 ? "" : "s");
+  }
+
+  keepFrameBuffersInTheHeap();
+  if (!in.isSequence()) {
+    installInterruptHandlers(false);
+    OIIO::attribute("threads", cores);
+    FrameFilter filter(modulePath, block, attributes);
+    FrameTimes times;
+    filter.run(o.input, o.output, times);
+    if (o.verbose) std::fprintf(stderr, "oru: %s -> %s\n", o.input.c_str(), o.output.c_str());
+    if (o.timing) printTiming(times, 1, times.read + times.filter + times.write);
+    if (stopRequested()) {
+      std::fprintf(stderr, "oru: interrupted; the frame under way was finished and written to %s\n",
+                   o.output.c_str());
+      return kInterruptedExit;
+    }
+    saveSettings(o, settings);
+    return 0;
+  }
+
+  if (frames.empty()) {
+    if (o.verbose) std::fprintf(stderr, "oru: chunk %s holds no frames\n", o.chunk.c_str());
+    saveSettings(o, settings);
+    return 0;
+  }
+  if (o.jobs > mostWorkers() && !o.quiet) {
+    std::fprintf(stderr, "oru: -j %d: using %d workers (at most %d a core)\n", o.jobs, jobs,
+                 kWorkersPerCore);
+  }
+
   WorkerCommand command = [](int fd, int queueFd) {
     std::vector<std::string> arguments = ownCommandLine();
     arguments.insert(arguments.end(), {"--worker-fd", std::to_string(fd), "--worker-queue",
@@ -320,15 +353,23 @@ int runFilter(const FilterOptions& o) {
   Progress progress(static_cast<int>(frames.size()), !o.quiet && !o.verbose && stderrIsTerminal());
   std::vector<int> failed;
   FrameTimes sum;
+  bool announced = false;
   int used = runFrames(
       frames, jobs, o.failFast, setup, command,
       [&](const FrameOutcome& outcome) {
+        if (stopRequested() && !announced && !o.quiet) {
+          announced = true;
+          progress.message(
+              "oru: interrupted; finishing the frames under way (again to stop at once)");
+        }
         progress.frameDone();
         sum.read += outcome.times.read;
         sum.filter += outcome.times.filter;
         sum.write += outcome.times.write;
         sum.decode += outcome.times.decode;
         sum.encode += outcome.times.encode;
+        if (outcome.deadWorker > 0)
+          removeTemporariesOf(out.fileFor(outcome.frame), outcome.deadWorker);
         if (!outcome.ok) {
           failed.push_back(outcome.frame);
           progress.message("oru: frame " + std::to_string(outcome.frame) + ": " + outcome.message);
@@ -349,16 +390,19 @@ int runFilter(const FilterOptions& o) {
                  frameList(failed).c_str());
   }
   if (done < total) {
-    std::fprintf(stderr, "oru: stopped %s; %d of %d frames were not filtered\n",
+    std::fprintf(stderr, "oru: stopped %s; %d of %d frames were written, %d not started\n",
                  stopRequested() ? "by an interrupt" : "after the first failure (--fail-fast)",
-                 total - done, total);
+                 done - static_cast<int>(failed.size()), total, total - done);
   }
   if (failed.empty() && done == total && (o.verbose || (!o.quiet && stderrIsTerminal()))) {
     std::fprintf(stderr, "oru: %d frame%s written to %s by %d process%s (%.1f frames/s)\n", total,
                  total == 1 ? "" : "s", o.output.c_str(), used, used == 1 ? "" : "es",
                  progress.seconds() > 0 ? total / progress.seconds() : 0.0);
   }
-  return failed.empty() && done == total ? 0 : 1;
+  if (stopRequested()) return kInterruptedExit;
+  if (!failed.empty() || done < total) return 1;
+  saveSettings(o, settings);
+  return 0;
 }
 
 }  // namespace oru_runner

@@ -3,13 +3,19 @@
 // one file that includes CLI11; each command then runs from its options
 // (runner/cli/commands.h).
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "runner/cli/commands.h"
 #include "runner/cli/early_workers.h"
 #include "runner/cli/image_commands.h"
+#include "runner/cli/progress.h"
+#include "runner/cli/workers.h"
 #include "runner/panel/panel_host.h"
 
 #ifndef ORU_VERSION
@@ -30,6 +36,32 @@ const char* const kFilterExamples = R"(Examples:
 Settings: --target rgb|alpha|rgba (default rgba), --threshold 0..255 (default
 224; higher finds more edges), --strength 0..100 (default 100, percent).
 A settings file is a 120-byte block as the module saves it; flags win over it.)";
+
+// A whole decimal number: digits with an optional sign, leading zeros
+// allowed and meaning nothing (not octal), nothing else (no 0x, no spaces).
+int decimal(const std::string& option, const std::string& text) {
+  std::size_t at = text.size() > 1 && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  bool digits = at < text.size();
+  long long value = 0;
+  for (std::size_t i = at; i < text.size() && digits; ++i) {
+    digits = text[i] >= '0' && text[i] <= '9';
+    value = std::min<long long>(value * 10 + (text[i] - '0'), 1LL << 40);
+  }
+  if (!digits)
+    throw CLI::ValidationError(option, "expected a whole decimal number, not \"" + text + "\"");
+  value = text[0] == '-' ? -value : value;
+  if (value < INT32_MIN || value > INT32_MAX) {
+    throw CLI::ValidationError(option, "the number " + text + " is out of range");
+  }
+  return static_cast<int>(value);
+}
+
+// An int option read as decimal (CLI11's own reading takes 010 as octal).
+CLI::Option* addNumber(CLI::App& command, const std::string& name, std::optional<int>& value,
+                       const std::string& help) {
+  return command.add_option_function<std::string>(
+      name, [&value, name](const std::string& text) { value = decimal(name, text); }, help);
+}
 
 // Adds --module to a subcommand, defaulting to defaultModulePath().
 void addModuleOption(CLI::App& command, std::string& modulePath) {
@@ -52,10 +84,10 @@ CLI::App* addFilterCommand(CLI::App& app, FilterOptions& o) {
   command->add_option("-o,--output", o.output,
                       "Output image; for a sequence the same kind of pattern");
   command->add_option("--target", o.target, "What to smooth: rgb, alpha or rgba (default rgba)");
-  command->add_option("--threshold", o.threshold,
-                      "Edge sensitivity 0..255 (default 224): two pixels differ when a channel "
-                      "differs by more than 256 - threshold");
-  command->add_option("--strength", o.strength, "Blend strength in percent 0..100 (default 100)");
+  addNumber(*command, "--threshold", o.threshold,
+            "Edge sensitivity 0..255 (default 224): two pixels differ when a channel "
+            "differs by more than 256 - threshold");
+  addNumber(*command, "--strength", o.strength, "Blend strength in percent 0..100 (default 100)");
   command->add_option("--settings", o.settingsFile,
                       "Load a saved settings block (flags win over it)");
   command->add_option("--save-settings", o.saveSettingsFile,
@@ -64,9 +96,18 @@ CLI::App* addFilterCommand(CLI::App& app, FilterOptions& o) {
                       "Frames of the sequence: FIRST-LAST[xSTEP] (default: the files present)");
   command->add_option("--chunk", o.chunk,
                       "Only the K-th of N equal slices of the frames, K/N (for render farms)");
-  command->add_option("-j,--jobs", o.jobs,
-                      "Workers for a sequence, this process among them (default: the number of "
-                      "cores)");
+  command->add_option_function<std::string>(
+      "-j,--jobs",
+      [&o](const std::string& text) {
+        o.jobs = decimal("--jobs", text);
+        if (o.jobs < 1) {
+          throw CLI::ValidationError("--jobs", "expected 1 or more workers, not " + text);
+        }
+      },
+      "Workers for a sequence, this process among them (default: the number of cores; at most " +
+          std::to_string(kWorkersPerCore) + " a core)");
+  command->add_flag("--no-sequence", o.noSequence,
+                    "Take INPUT and OUTPUT as single files even when they hold # or %d");
   command
       ->add_option("--write-attribute", o.writeAttributes,
                    "NAME=VALUE for the image writer, e.g. png:compressionLevel=6 (default 2), "
@@ -120,7 +161,21 @@ int runCommandLine(int argc, char** argv) {
   const CLI::App* filterCommand = addFilterCommand(app, filter);
   const CLI::App* dialogCommand = addDialogCommand(app, dialog);
 
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    // Every error one line and exit code 1, as for the errors of a run.
+    std::string message = printableLine(e.what());
+    while (!message.empty() && message.back() == ' ') message.pop_back();
+    std::fprintf(stderr, "oru: %s (see oru --help)\n", message.c_str());
+    return 1;
+  }
   // Every error of a run (a HostError or any other) as one line.
   try {
     if (describeCommand->parsed()) return runDescribe(describe);
@@ -131,7 +186,7 @@ int runCommandLine(int argc, char** argv) {
     }
     if (dialogCommand->parsed()) return imageCommands().dialog(dialog);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "oru: %s\n", e.what());
+    std::fprintf(stderr, "oru: %s\n", printableLine(e.what()).c_str());
     return 1;
   }
   return 0;
@@ -142,5 +197,8 @@ int runCommandLine(int argc, char** argv) {
 }  // namespace oru_runner
 
 int main(int argc, char** argv) {
+  // A file size limit (ulimit -f) makes a write fail with "file too large",
+  // which the writer reports for its file, instead of ending the process.
+  std::signal(SIGXFSZ, SIG_IGN);
   return oru_runner::runCommandLine(argc, argv);
 }

@@ -35,7 +35,8 @@ struct FilterOptions {
   std::string saveSettingsFile;
   std::string frames;
   std::string chunk;
-  int jobs = 0;
+  int jobs = 0;             // 0: the usable cores
+  bool noSequence = false;  // INPUT and OUTPUT are single files whatever they hold
   bool failFast = false;
   bool quiet = false;
   bool verbose = false;

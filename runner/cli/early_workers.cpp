@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "runner/cli/image_commands.h"
+#include "runner/cli/interrupts.h"
 #include "runner/frames/frame_sequence.h"
 
 namespace oru_runner {
@@ -20,7 +21,7 @@ namespace {
 std::size_t sequenceFrames(const FilterOptions& o) {
   try {
     if (o.input.empty() || o.output.empty() || o.workerFd >= 0) return 0;
-    FramePattern in(o.input);
+    FramePattern in(o.input, !o.noSequence);
     if (!in.isSequence()) return 0;
     std::vector<int> frames = namedFrames(in, o.frames);
     if (!o.chunk.empty()) frames = sliceOf(frames, parseChunk(o.chunk));
@@ -65,6 +66,7 @@ EarlyStart::EarlyStart(const FilterOptions& o) {
   workers_.queueFd = makeQueueFd();
   if (workers_.queueFd < 0) return;
   std::fflush(nullptr);
+  const pid_t parent = getpid();
   for (int w = 0; w < others; ++w) {
     int report[2], go[2];
     if (!makeWorkerPipe(report)) break;
@@ -75,6 +77,7 @@ EarlyStart::EarlyStart(const FilterOptions& o) {
     }
     const pid_t pid = fork();
     if (pid == 0) {
+      if (!endWithParent(parent)) _exit(0);
       // Only its own ends stay open: a worker that held another's would keep
       // that one's pipe from closing.
       close(report[0]);

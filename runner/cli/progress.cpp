@@ -47,7 +47,7 @@ void Progress::frameDone() {
 
 void Progress::message(const std::string& line) {
   if (shown_) std::fputs("\r\033[K", stderr);
-  std::fprintf(stderr, "%s\n", line.c_str());
+  std::fprintf(stderr, "%s\n", printableLine(line).c_str());
   if (shown_) redraw();
 }
 
@@ -76,6 +76,45 @@ void Progress::redraw() {
   std::fprintf(stderr, "\r\033[K%s", text);
   std::fflush(stderr);
   shown_ = true;
+}
+
+namespace {
+
+// The length of the UTF-8 sequence at text[at], 0 when there is none.
+std::size_t utf8Length(const std::string& text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  if (lead >= 0xF5 || at + length > text.size()) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+std::string printableLine(const std::string& text) {
+  std::string line;
+  for (std::size_t at = 0; at < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[at]);
+    if (c == '\n' || c == '\r' || c == '\t') {
+      line += ' ';
+      ++at;
+    } else if (c >= 0x20 && c < 0x7F) {
+      line += static_cast<char>(c);
+      ++at;
+    } else if (std::size_t length = c >= 0x80 ? utf8Length(text, at) : 0) {
+      line.append(text, at, length);
+      at += length;
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      line += escaped;
+      ++at;
+    }
+  }
+  return line;
 }
 
 }  // namespace oru_runner

@@ -34,6 +34,11 @@ class Progress {
   std::chrono::steady_clock::time_point lastDraw_;
 };
 
+// text as one line that is safe on a terminal: line breaks become spaces,
+// other control characters and bytes that are not UTF-8 (a file's raw
+// bytes quoted in a message) become \xNN.
+std::string printableLine(const std::string& text);
+
 // True when standard error is a terminal.
 bool stderrIsTerminal();
 

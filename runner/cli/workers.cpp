@@ -190,13 +190,19 @@ int usableCores() {
   return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
+int mostWorkers() {
+  return std::min(kMaxWorkerProcesses, kWorkersPerCore * usableCores());
+}
+
 int workerCount(int requested, std::size_t frames) {
-  const int wanted = requested > 0 ? requested : usableCores();
+  const int wanted = std::min(requested > 0 ? requested : usableCores(), mostWorkers());
   return static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(wanted), frames));
 }
 
 int serveFrames(int fd, int queueFd, const WorkerSetup& setup) {
   installInterruptHandlers(true);
+  // Reports to a parent that has gone fail as writes, not as a signal.
+  signal(SIGPIPE, SIG_IGN);
   FrameQueue queue;
   if (!queue.open(queueFd)) {
     std::fprintf(stderr, "oru: a worker process was started without its frame queue\n");
@@ -252,7 +258,7 @@ std::string endOf(int status) {
 
 int runFrames(const std::vector<int>& frames, int workers, bool failFast, const WorkerSetup& setup,
               const WorkerCommand& command, const OutcomeSink& sink, EarlyWorkers* early) {
-  installInterruptHandlers(true);
+  installInterruptHandlers(false);
   if (workers > static_cast<int>(frames.size())) workers = static_cast<int>(frames.size());
 
   if (workers <= 1) {
@@ -290,6 +296,7 @@ int runFrames(const std::vector<int>& frames, int workers, bool failFast, const 
         const char go = 1;
         while (write(lane.goFd, &go, 1) < 0 && errno == EINTR) {
         }
+        noteWorkerProcess(lane.pid);
         pool[lanes].pid = lane.pid;
         pool[lanes].fd = lane.fd;
         lane.pid = lane.fd = -1;
@@ -311,6 +318,7 @@ int runFrames(const std::vector<int>& frames, int workers, bool failFast, const 
     std::vector<char*> argv;
     for (std::string& a : arguments) argv.push_back(a.data());
     argv.push_back(nullptr);
+    const pid_t parent = getpid();
     pid_t pid = fork();
     if (pid < 0) {
       close(fds[0]);
@@ -320,11 +328,14 @@ int runFrames(const std::vector<int>& frames, int workers, bool failFast, const 
     if (pid == 0) {
       // A fresh program, not a copy of this one: the image library keeps
       // threads, and a copy made by fork would inherit their locks.
+      // A worker ends with the run: it must not outlive a parent that was killed.
+      if (!endWithParent(parent)) _exit(127);
       if (dup2(fds[1], kWorkerFd) < 0 || dup2(queue.fd(), kQueueFd) < 0) _exit(127);
       execv(argv[0], argv.data());
       _exit(127);
     }
     close(fds[1]);
+    noteWorkerProcess(pid);
     pool[w].pid = pid;
     pool[w].fd = fds[0];
     ++lanes;
@@ -343,20 +354,17 @@ int runFrames(const std::vector<int>& frames, int workers, bool failFast, const 
   });
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 
-  bool stopping = false;
-  auto stopAll = [&] {
-    if (stopping) return;
-    stopping = true;
-    queue.stop();
-    for (Worker& worker : pool) {
-      if (worker.pid > 0) kill(worker.pid, SIGTERM);
-    }
-  };
+  // Stopping takes no more frames from the queue; the frames under way, in
+  // every lane, finish and are written. A worker is not signalled: one that
+  // took the interrupt from the terminal itself must not take a second.
+  auto stopAll = [&] { queue.stop(); };
 
   try {
     std::size_t open = 0;
     for (const Worker& worker : pool) open += worker.fd >= 0 ? 1 : 0;
     while (open > 0) {
+      // An interrupt meant for this process alone is passed on through the queue.
+      if (stopRequested()) stopAll();
       std::vector<pollfd> watch;
       std::vector<Worker*> owners;
       for (Worker& worker : pool) {
@@ -366,11 +374,7 @@ int runFrames(const std::vector<int>& frames, int workers, bool failFast, const 
         }
       }
       int ready = poll(watch.data(), watch.size(), -1);
-      if (ready < 0 && errno == EINTR) {
-        // An interrupt meant for this process alone is passed on.
-        if (stopRequested()) stopAll();
-        continue;
-      }
+      if (ready < 0 && errno == EINTR) continue;
       for (std::size_t i = 0; i < watch.size(); ++i) {
         if (!(watch[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
         Worker& worker = *owners[i];
@@ -390,14 +394,15 @@ int runFrames(const std::vector<int>& frames, int workers, bool failFast, const 
             while (waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
             }
           }
-          worker.pid = -1;
-          bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+          forgetWorkerProcess(worker.pid);
           // The frame a worker took down with it failed; frames a stop left
           // unstarted have no outcome.
-          if (!clean && !stopping && !stopRequested()) {
-            for (int frame : worker.pending)
-              outcomes.push_back(FrameOutcome{frame, false, endOf(status), {}});
+          for (int frame : worker.pending) {
+            FrameOutcome lost{frame, false, endOf(status), {}};
+            lost.deadWorker = worker.pid;
+            outcomes.push_back(lost);
           }
+          worker.pid = -1;
           worker.pending.clear();
         }
         for (const FrameOutcome& outcome : outcomes) {

@@ -26,6 +26,7 @@ struct FrameOutcome {
   bool ok = false;
   std::string message;  // why it failed
   FrameTimes times;
+  int deadWorker = 0;  // the worker process that died with the frame under way, if one did
 };
 
 // Does one frame and notes where its time went; throws HostError when it fails.
@@ -52,8 +53,14 @@ using WorkerCommand = std::function<std::vector<std::string>(int fd, int queueFd
 // batch system's cpuset leaves it), at least 1.
 int usableCores();
 
+// Each worker holds a frame's buffers (some 100 MB for 1920 x 1080): a run
+// takes no more than these, whatever -j asks for.
+constexpr int kMaxWorkerProcesses = 256;
+constexpr int kWorkersPerCore = 4;
+int mostWorkers();
+
 // The workers of a run of frames: requested, or the usable cores when that
-// is 0, and no more than one a frame.
+// is 0, no more than mostWorkers(), and no more than one a frame.
 int workerCount(int requested, std::size_t frames);
 
 // The descriptors on which a worker process reports and finds its queue.

@@ -26,7 +26,8 @@ long long parseCount(const std::string& text) {
 
 }  // namespace
 
-FramePattern::FramePattern(const std::string& text) : text_(text) {
+FramePattern::FramePattern(const std::string& text, bool numbered) : text_(text) {
+  if (!numbered) return;
   // Only the file name part holds the number; folders are taken as they are.
   std::size_t nameStart = text.find_last_of('/');
   nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
@@ -102,6 +103,10 @@ std::vector<int> parseFrameRange(const std::string& text) {
   if (first < 0 || last < 0 || step < 0) throw bad("frame numbers must be below 1000000000");
   if (last < first) throw bad("the last frame comes before the first");
   if (step < 1) throw bad("the step must be at least 1");
+  if ((last - first) / step + 1 > kMostFrames) {
+    throw bad("a run takes at most " + std::to_string(kMostFrames) +
+              " frames; give a shorter range");
+  }
   std::vector<int> frames;
   for (long long f = first; f <= last; f += step) frames.push_back(static_cast<int>(f));
   return frames;

@@ -11,8 +11,9 @@ namespace oru_runner {
 // zero-padded) or printf style "%d" / "%04d". Names without one are single files.
 class FramePattern {
  public:
-  // Throws HostError naming text when it holds more than one place for the number.
-  explicit FramePattern(const std::string& text);
+  // Throws HostError naming text when it holds more than one place for the
+  // number. With numbered false the name is a single file whatever it holds.
+  explicit FramePattern(const std::string& text, bool numbered = true);
 
   bool isSequence() const { return sequence_; }
   const std::string& text() const { return text_; }
@@ -28,8 +29,12 @@ class FramePattern {
   bool sequence_ = false;
 };
 
+// The most frames one run takes (its list is made before any frame is done).
+constexpr long long kMostFrames = 1000000;
+
 // "FIRST-LAST", "FIRST-LASTxSTEP" or "FRAME", with FIRST <= LAST and STEP >= 1;
-// frames are not negative. Throws HostError naming the option on any other text.
+// frames are not negative, and there are at most kMostFrames of them. Throws
+// HostError naming the option on any other text.
 std::vector<int> parseFrameRange(const std::string& text);
 
 // The frames a sequence run names: those of range (parseFrameRange), or the

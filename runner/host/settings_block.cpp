@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "runner/frames/atomic_file.h"
+#include "runner/frames/input_file.h"
 #include "runner/host/host_error.h"
 
 namespace oru_runner {
@@ -23,8 +24,8 @@ SettingsBlock settingsBlockFromText(const std::string& text) {
 }
 
 SettingsBlock readSettingsFile(const std::string& path) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) throw HostError(path, "no such settings file");
+  // A FIFO, a device or a folder is refused before it is opened.
+  requireRegularFile(path);
   std::ifstream in(path, std::ios::binary);
   if (!in) throw HostError(path, std::string("cannot read settings: ") + std::strerror(errno));
   SettingsBlock block{};

@@ -10,6 +10,7 @@
 #include <map>
 #include <sstream>
 
+#include "runner/frames/input_file.h"
 #include "runner/host/host_error.h"
 
 namespace oru_runner {
@@ -118,11 +119,10 @@ Script parseScript(const std::string& text, const std::string& file) {
 }
 
 Script readScriptFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw HostError(path, std::string("cannot read script: ") + std::strerror(errno));
-  std::ostringstream text;
-  text << in.rdbuf();
-  return parseScript(text.str(), path);
+  // A script is a few lines a person wrote or a recording: a megabyte is
+  // far more than any, and a FIFO or a device is refused before it is read.
+  constexpr std::uintmax_t kMostScriptBytes = 1 << 20;
+  return parseScript(readSmallFile(path, kMostScriptBytes), path);
 }
 
 std::string playScript(PanelHost& host, PanelModel& panel, const Script& script) {
