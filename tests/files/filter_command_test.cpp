@@ -368,7 +368,7 @@ TEST(FilterSettingsFiles, OutOfRangeValuesAreRefused) {
         Case{"--settings " + dir + "/wild.oru", "wild.oru: target 7"},
         Case{"--settings " + dir + "/short.oru", "short.oru: settings file holds 9"},
         Case{"--settings " + dir + "/words.oru", "words.oru: not a settings block"},
-        Case{"--settings " + dir + "/none.oru", "none.oru: no such settings file"}}) {
+        Case{"--settings " + dir + "/none.oru", "none.oru: no such file"}}) {
     OruRun run = runOru(in + " -o " + dir + "/out.png " + k.flags);
     EXPECT_EQ(run.code, 1) << k.flags;
     EXPECT_TRUE(contains(run.output, k.words)) << k.flags << ": " << run.output;
@@ -406,11 +406,11 @@ TEST(FilterErrors, EveryProblemNamesTheFileAndWritesNothing) {
            {dir + "/cut.png -o " + out, "cut.png", "cannot read the pixels"},
            {dir + "/folder.png -o " + out, "folder.png", "is a folder"},
            {good + " -o " + dir + "/out/x.xyz", "x.xyz", "no image format is known"},
-           {good + " -o " + good, "good.png", "would overwrite an input"},
+           {good + " -o " + good, "good.png", "would overwrite the input"},
            {good + " -o " + dir + "/../files_errors/good.png", "good.png",
-            "would overwrite an input"},
-           {good + " -o " + dir + "/link.png", "link.png", "would overwrite an input"},
-           {dir + "/link.png -o " + good, "good.png", "would overwrite an input"},
+            "would overwrite the input"},
+           {good + " -o " + dir + "/link.png", "link.png", "would overwrite the input"},
+           {dir + "/link.png -o " + good, "good.png", "would overwrite the input"},
            {good + " -o " + dir + "/nowhere/x.png", "nowhere/x.png",
             "output folder does not exist"},
            {good + " -o " + dir + "/plain/x.png", "plain/x.png", "output folder is not a folder"},
