@@ -42,7 +42,7 @@ std::unique_ptr<HostFrame> readFrame(const std::string& path) {
 // The files the dialog writes (the settings on close, the picture, the
 // recording) are none of those it reads, nor one another.
 void refuseClashes(const DialogOptions& o) {
-  std::vector<FileRole> reads{{o.input, "frame"}};
+  std::vector<FileRole> reads{{o.input, "frame"}, {o.modulePath, "module"}};
   if (!o.script.empty()) reads.push_back({o.script, "--script file"});
   std::vector<FileRole> writes;
   if (!o.settings.empty()) writes.push_back({o.settings, "--settings file"});

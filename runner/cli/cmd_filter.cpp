@@ -95,6 +95,7 @@ void refuseClashes(const FilterOptions& o, const FramePattern& in, const FramePa
                    const std::vector<int>& allFrames, const std::vector<int>& mine) {
   std::vector<FileRole> reads;
   std::vector<FileRole> writes;
+  reads.push_back({o.modulePath, "module"});
   if (!o.settingsFile.empty()) reads.push_back({o.settingsFile, "settings file"});
   if (!o.input.empty()) {
     for (int f : allFrames) reads.push_back({in.fileFor(f), "input"});

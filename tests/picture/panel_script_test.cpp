@@ -63,7 +63,7 @@ TEST(PanelScript, AMissingFileIsNamed) {
     oru_runner::readScriptFile("/no/such/walk.txt");
     FAIL();
   } catch (const HostError& e) {
-    EXPECT_NE(std::string(e.what()).find("/no/such/walk.txt: cannot read script"),
+    EXPECT_NE(std::string(e.what()).find("/no/such/walk.txt: no such file"),
               std::string::npos);
   }
 }
