@@ -84,7 +84,7 @@ TEST(SettingsFile, RoundTripAndErrors) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
 
   EXPECT_ERROR(oru_runner::readSettingsFile(dir + "/missing.oru"), "missing.oru",
-               "no such settings file");
+               "no such file");
   std::string shortFile = dir + "/short.oru";
   std::ofstream(shortFile) << "2 100 224";
   EXPECT_ERROR(oru_runner::readSettingsFile(shortFile), shortFile, "holds 9 bytes");
