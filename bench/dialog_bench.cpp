@@ -8,10 +8,10 @@
 #include <functional>
 
 #include "bench/test_frames.h"
-#include "filter/engine.h"
+#include "filter/engine/engine.h"
+#include "filter/engine/pixel_ops.h"
+#include "filter/engine/reference/scan.h"
 #include "filter/oru.h"
-#include "filter/pixel_ops.h"
-#include "filter/scan.h"
 #include "filter/work_settings.h"
 #include "runner/host/frame_access.h"
 #include "runner/host/host_services.h"

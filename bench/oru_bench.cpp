@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "bench/test_frames.h"
+#include "filter/engine/fast/plane_scan.h"
 #include "filter/oru.h"
-#include "filter/plane_scan.h"
 #include "runner/host/filter_instance.h"
 #include "runner/host/frame_access.h"
 #include "runner/host/host_services.h"

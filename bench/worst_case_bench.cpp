@@ -26,11 +26,11 @@
 #include <vector>
 
 #include "bench/test_frames.h"
-#include "filter/kernel_body.h"
-#include "filter/kernels.h"
+#include "filter/engine/fast/plane_scan.h"
+#include "filter/engine/kernel_body.h"
+#include "filter/engine/pixel_ops.h"
+#include "filter/engine/reference/kernels.h"
 #include "filter/oru.h"
-#include "filter/pixel_ops.h"
-#include "filter/plane_scan.h"
 #include "filter/sample_convert.h"
 #include "runner/host/filter_instance.h"
 #include "runner/host/frame_access.h"

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
-#include "filter/engine.h"
+#include "filter/engine/engine.h"
+#include "filter/engine/fast/plane_scan.h"
+#include "filter/engine/pixel_ops.h"
 #include "filter/heap.h"
-#include "filter/pixel_ops.h"
-#include "filter/plane_scan.h"
 #include "filter/sample_convert.h"
 #include "filter/work_settings.h"
 

@@ -2,8 +2,8 @@
 
 #include <ostream>
 
-#include "filter/kernels.h"
-#include "filter/pixel_ops.h"
+#include "filter/engine/pixel_ops.h"
+#include "filter/engine/reference/kernels.h"
 
 namespace oru_test {
 

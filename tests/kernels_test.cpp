@@ -1,5 +1,5 @@
 // The colour and alpha kernels: weights, geometry and the two-stage blend.
-#include "filter/kernels.h"
+#include "filter/engine/reference/kernels.h"
 
 #include <gtest/gtest.h>
 

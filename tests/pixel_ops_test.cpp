@@ -1,5 +1,5 @@
 // The twelve pixel routines: clamping, conversions, which bytes they move.
-#include "filter/pixel_ops.h"
+#include "filter/engine/pixel_ops.h"
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>

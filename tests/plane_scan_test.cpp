@@ -3,7 +3,7 @@
 // order and leave the same bytes, on every picture, setting, window and
 // zoom. The worked examples of the scan, the slope measure and the kernels
 // are run through the byte-plane form as well.
-#include "filter/plane_scan.h"
+#include "filter/engine/fast/plane_scan.h"
 
 #include <gtest/gtest.h>
 
@@ -14,14 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "filter/engine.h"
+#include "filter/engine/engine.h"
+#include "filter/engine/pixel_ops.h"
+#include "filter/engine/reference/kernels.h"
+#include "filter/engine/reference/scan.h"
+#include "filter/engine/reference/slope.h"
+#include "filter/engine/scan_area.h"
 #include "filter/heap.h"
-#include "filter/kernels.h"
-#include "filter/pixel_ops.h"
 #include "filter/sample_convert.h"
-#include "filter/scan.h"
-#include "filter/scan_area.h"
-#include "filter/slope.h"
 #include "tests/engine_support.h"
 #include "tests/frame_host.h"
 

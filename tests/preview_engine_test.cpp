@@ -3,8 +3,8 @@
 // routines on the same window.
 #include <cmath>
 
-#include "filter/engine.h"
-#include "filter/pixel_ops.h"
+#include "filter/engine/engine.h"
+#include "filter/engine/pixel_ops.h"
 #include "runner/host/frame_access.h"
 #include "tests/dialog_support.h"
 

@@ -1,6 +1,6 @@
 // The preview canvas: what it paints, where the window goes, panning, the
 // view popup, zoom, "update" and "Auto".
-#include "filter/pixel_ops.h"
+#include "filter/engine/pixel_ops.h"
 #include "tests/dialog_support.h"
 #include "ui/ctrl.h"
 

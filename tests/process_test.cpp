@@ -7,9 +7,9 @@
 #include <limits>
 #include <vector>
 
+#include "filter/engine/pixel_ops.h"
 #include "filter/heap.h"
 #include "filter/oru.h"
-#include "filter/pixel_ops.h"
 #include "runner/host/filter_instance.h"
 #include "runner/host/frame_access.h"
 #include "runner/host/host_services.h"

@@ -1,14 +1,14 @@
 // The jagged-edge scan: which kernel calls it makes, in which order, for
 // which pictures and settings.
-#include "filter/scan.h"
+#include "filter/engine/reference/scan.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 
-#include "filter/engine.h"
-#include "filter/pixel_ops.h"
-#include "filter/slope.h"
+#include "filter/engine/engine.h"
+#include "filter/engine/pixel_ops.h"
+#include "filter/engine/reference/slope.h"
 #include "tests/engine_support.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The slope measure on two-colour neighbourhoods.
-#include "filter/slope.h"
+#include "filter/engine/reference/slope.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 
 #include <climits>
 
-#include "filter/engine.h"
-#include "filter/pixel_ops.h"
+#include "filter/engine/engine.h"
+#include "filter/engine/pixel_ops.h"
 #include "filter/work_settings.h"
 #include "ui/xctrl.h"
 

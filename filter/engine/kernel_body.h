@@ -8,7 +8,7 @@
 // the same steps channel by channel on planes and share blendSpan.
 #pragma once
 
-#include "filter/kernels.h"
+#include "filter/engine/reference/kernels.h"
 
 namespace kernel_body {
 

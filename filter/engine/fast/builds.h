@@ -1,5 +1,5 @@
 // The byte-plane scan is built once for each set of instructions the module
-// chooses between when it runs (plane_scan_body.h); these are each build's
+// chooses between when it runs (scan_body.h); these are each build's
 // entry points, which plane_scan.cpp calls through the build it chooses.
 // Internal to the engine.
 #pragma once

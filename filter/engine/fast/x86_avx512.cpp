@@ -5,7 +5,7 @@
 // (ORU_SCAN_MASKED). The body includes its headers before it opens the
 // target region, so that what they define inline stays fit for every
 // processor wherever the linker takes it from.
-#include "filter/plane_scan_builds.h"
+#include "filter/engine/fast/builds.h"
 
 #if ORU_HAVE_AVX512_SCAN
 
@@ -24,6 +24,6 @@
 #define ORU_SCAN_NAMESPACE plane_scan_avx512
 #define ORU_SCAN_WIDE 1
 #define ORU_SCAN_MASKED 1
-#include "filter/plane_scan_body.h"
+#include "filter/engine/fast/scan_body.h"
 
 #endif

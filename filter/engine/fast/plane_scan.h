@@ -33,7 +33,7 @@ bool smoothPreviewPlanes(FilterInstance* inst);
 bool isPreviewRunOps(const PixelOps& ops);
 
 // Whether the processor runs the scan's AVX2 build, which the scan then
-// takes. Both builds make the same calls and write the same bytes.
+// takes. Every build makes the same calls and writes the same bytes.
 bool planeScanHasAvx2();
 // Whether it runs the AVX-512 build, which it then takes before the AVX2 one.
 bool planeScanHasAvx512();

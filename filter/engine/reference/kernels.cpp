@@ -3,9 +3,9 @@
 // along the line into the step pixel, and scale every change by the strength.
 // The four directions differ only in geometry; colour and alpha only in the
 // channel and the routines they use.
-#include "filter/kernels.h"
+#include "filter/engine/reference/kernels.h"
 
-#include "filter/kernel_body.h"
+#include "filter/engine/kernel_body.h"
 
 #if defined(ORU_TEST_HOOKS)
 void (*kernelTrace)(int, bool, int, int, int, int) = nullptr;

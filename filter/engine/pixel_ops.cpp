@@ -3,7 +3,7 @@
 // outside it. A store of zero width or height holds no pixel: reads give
 // zeros and writes do nothing. Indexes are formed in size_t: a frame may have
 // more pixels than an int can count.
-#include "filter/pixel_ops.h"
+#include "filter/engine/pixel_ops.h"
 
 #include <cstddef>
 #include <cstdint>

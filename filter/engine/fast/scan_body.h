@@ -13,9 +13,9 @@
 // over in turn, so that the kernel calls keep the table scan's order.
 //
 // This file is the scan's whole body, compiled once for each set of
-// instructions the module chooses between when it runs: plane_scan.cpp
-// builds it for any processor with SSE2, plane_scan_avx2.cpp for those with
-// AVX2 (ORU_SCAN_WIDE 1), plane_scan_avx512.cpp for those with AVX-512 as
+// instructions the module chooses between when it runs: x86_sse2.cpp
+// builds it for any processor with SSE2, x86_avx2.cpp for those with
+// AVX2 (ORU_SCAN_WIDE 1), x86_avx512.cpp for those with AVX-512 as
 // well (ORU_SCAN_WIDE 1 and ORU_SCAN_MASKED 1), each in a namespace of its
 // own (ORU_SCAN_NAMESPACE) and, for the wider two, inside a target region
 // (ORU_SCAN_TARGET_BEGIN and _END). Everything here is internal to the
@@ -26,19 +26,19 @@
 #include <cstdint>
 #include <cstring>
 
-#include "filter/plane_scan.h"
+#include "filter/engine/fast/plane_scan.h"
 
 #if defined(__SSE2__)
 #include <immintrin.h>
 #endif
 
+#include "filter/engine/fast/builds.h"
+#include "filter/engine/kernel_body.h"
+#include "filter/engine/pixel_ops.h"
+#include "filter/engine/reference/kernels.h"
+#include "filter/engine/reference/scan.h"
+#include "filter/engine/scan_area.h"
 #include "filter/heap.h"
-#include "filter/kernel_body.h"
-#include "filter/kernels.h"
-#include "filter/pixel_ops.h"
-#include "filter/plane_scan_builds.h"
-#include "filter/scan.h"
-#include "filter/scan_area.h"
 
 #if !defined(ORU_SCAN_NAMESPACE) || !defined(ORU_SCAN_WIDE)
 #error "the including file names the build (ORU_SCAN_NAMESPACE, ORU_SCAN_WIDE)"

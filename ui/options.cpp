@@ -1,6 +1,6 @@
 // The options dialog: a panel titled "Oru 1.10b" holding the property panel,
 // the preview controls and the preview canvas, run modally by the host.
-#include "filter/options.h"
+#include "ui/options.h"
 
 #include "ui/ctrl.h"
 #include "ui/xctrl.h"

@@ -1,4 +1,4 @@
-#include "filter/cpu_features.h"
+#include "filter/engine/fast/cpu_features.h"
 
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
 #include <cpuid.h>

@@ -2,16 +2,16 @@
 // four for alpha) over the area, each following edges along its lines and
 // handing every stair-step it finds to the kernel of its direction. It reads
 // the source only; the kernels write the destination.
-#include "filter/scan.h"
+#include "filter/engine/reference/scan.h"
 
 #include <climits>
 #include <type_traits>
 
-#include "filter/engine.h"
-#include "filter/kernels.h"
-#include "filter/plane_scan.h"
-#include "filter/scan_area.h"
-#include "filter/slope.h"
+#include "filter/engine/engine.h"
+#include "filter/engine/fast/plane_scan.h"
+#include "filter/engine/reference/kernels.h"
+#include "filter/engine/reference/slope.h"
+#include "filter/engine/scan_area.h"
 
 namespace {
 

@@ -1,17 +1,12 @@
 // The byte-plane scan's entry points: each goes to the build of the scan
-// (plane_scan_body.h) that suits the processor, chosen once. This file also
-// holds the build for any processor with SSE2.
-#include "filter/plane_scan.h"
+// (scan_body.h) that suits the processor, chosen once.
+#include "filter/engine/fast/plane_scan.h"
 
 #include <atomic>
 
-#include "filter/cpu_features.h"
-#include "filter/pixel_ops.h"
-#include "filter/plane_scan_builds.h"
-
-#define ORU_SCAN_NAMESPACE plane_scan_sse2
-#define ORU_SCAN_WIDE 0
-#include "filter/plane_scan_body.h"
+#include "filter/engine/fast/builds.h"
+#include "filter/engine/fast/cpu_features.h"
+#include "filter/engine/pixel_ops.h"
 
 #if defined(ORU_TEST_HOOKS)
 int planeScanBuild = 0;

@@ -1,4 +1,4 @@
-#include "filter/slope.h"
+#include "filter/engine/reference/slope.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // body includes its headers before it opens the target region, so that what
 // they define inline stays fit for every processor wherever the linker
 // takes it from.
-#include "filter/plane_scan_builds.h"
+#include "filter/engine/fast/builds.h"
 
 #if ORU_HAVE_AVX2_SCAN
 
@@ -21,6 +21,6 @@
 
 #define ORU_SCAN_NAMESPACE plane_scan_avx2
 #define ORU_SCAN_WIDE 1
-#include "filter/plane_scan_body.h"
+#include "filter/engine/fast/scan_body.h"
 
 #endif
