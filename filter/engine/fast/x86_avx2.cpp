@@ -1,8 +1,8 @@
 // The byte-plane scan built for processors with AVX2, BMI1, BMI2, LZCNT and
-// POPCNT, which plane_scan.cpp chooses where the processor has them. The
-// body includes its headers before it opens the target region, so that what
-// they define inline stays fit for every processor wherever the linker
-// takes it from.
+// POPCNT (Avx2Lanes), which plane_scan.cpp chooses where the processor has
+// them. Each file of the build includes its headers before it opens the
+// target region, so that what they define inline stays fit for every
+// processor wherever the linker takes it from.
 #include "filter/engine/fast/builds.h"
 
 #if ORU_HAVE_AVX2_SCAN
@@ -20,7 +20,12 @@
 // clang-format on
 
 #define ORU_SCAN_NAMESPACE plane_scan_avx2
-#define ORU_SCAN_WIDE 1
+#include "filter/engine/fast/x86_avx2.h"
+
+ORU_SCAN_OPEN
+using Lanes = Avx2Lanes;
+ORU_SCAN_CLOSE
+
 #include "filter/engine/fast/scan_body.h"
 
 #endif

@@ -2,9 +2,9 @@
 // asks for and AVX-512 F, BW and VL, which plane_scan.cpp chooses before
 // the AVX2 build where the processor has them: the AVX2 build with its
 // kernels along a line blending 32 pixels a group under masks
-// (ORU_SCAN_MASKED). The body includes its headers before it opens the
-// target region, so that what they define inline stays fit for every
-// processor wherever the linker takes it from.
+// (Avx512Lanes). Each file of the build includes its headers before it
+// opens the target region, so that what they define inline stays fit for
+// every processor wherever the linker takes it from.
 #include "filter/engine/fast/builds.h"
 
 #if ORU_HAVE_AVX512_SCAN
@@ -22,8 +22,12 @@
 // clang-format on
 
 #define ORU_SCAN_NAMESPACE plane_scan_avx512
-#define ORU_SCAN_WIDE 1
-#define ORU_SCAN_MASKED 1
+#include "filter/engine/fast/x86_avx512.h"
+
+ORU_SCAN_OPEN
+using Lanes = Avx512Lanes;
+ORU_SCAN_CLOSE
+
 #include "filter/engine/fast/scan_body.h"
 
 #endif
