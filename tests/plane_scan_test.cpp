@@ -228,21 +228,25 @@ const int kThresholds[] = {INT_MIN, -5, 0, 1, 100, 161, 200, 224, 240, 254, 255,
 const int kModes[] = {0, 1, 2, 3, -1, INT_MIN};
 const int kStrengths[] = {0, 50, 100};
 
-// The scan is built for SSE2 and, where the processor has them, for AVX2
-// and for AVX-512: each test of this suite runs once with each build the
-// processor runs (0: the best of them, run only where that is AVX-512).
+// The scan is built in plain C++ everywhere, for SSE2 where the compiler
+// builds for it and, where the processor has them, for AVX2 and for
+// AVX-512: each test of this suite runs once with each build the module has
+// and the processor runs (0: the best of them, run only where that is
+// AVX-512).
 class PlaneScanBuilds : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
+    if (GetParam() == 1 && !planeScanHasSse2()) GTEST_SKIP() << "no SSE2 build here";
     if (GetParam() == 2 && !planeScanHasAvx2()) GTEST_SKIP() << "no AVX2 here";
     if (GetParam() == 0 && !planeScanHasAvx512()) GTEST_SKIP() << "no AVX-512 here";
     planeScanBuild = GetParam();
   }
   void TearDown() override { planeScanBuild = 0; }
 };
-INSTANTIATE_TEST_SUITE_P(Each, PlaneScanBuilds, ::testing::Values(1, 2, 0),
+INSTANTIATE_TEST_SUITE_P(Each, PlaneScanBuilds, ::testing::Values(3, 1, 2, 0),
                          [](const ::testing::TestParamInfo<int>& info) {
-                           return std::string(info.param == 1   ? "SSE2"
+                           return std::string(info.param == 3   ? "Portable"
+                                              : info.param == 1 ? "SSE2"
                                               : info.param == 2 ? "AVX2"
                                                                 : "AVX512");
                          });

@@ -21,10 +21,17 @@ struct PlaneScanEntries {
                  int y, int x0, int count, int* out);
 };
 
-// For any x86 processor with SSE2.
+// For any x86 processor with SSE2, where the compiler builds for SSE2 (the
+// x86-64 builds, and the 32-bit ones with -msse2, the Windows modules'
+// only build).
+#if defined(__SSE2__)
+#define ORU_HAVE_SSE2_SCAN 1
 namespace plane_scan_sse2 {
 extern const PlaneScanEntries kEntries;
 }
+#else
+#define ORU_HAVE_SSE2_SCAN 0
+#endif
 
 // For processors with AVX2, BMI1, BMI2, LZCNT and POPCNT, where the build
 // has it (ORU_HAVE_AVX2_SCAN). Not in the Windows builds: there GCC cannot
@@ -49,4 +56,18 @@ extern const PlaneScanEntries kEntries;
 }
 #else
 #define ORU_HAVE_AVX512_SCAN 0
+#endif
+
+// In plain C++ (portable.h), for any processor: what the module takes
+// where it has no build for the processor's instructions (built where the
+// compiler does not build for SSE2), and a build the tests hold to the same
+// calls and bytes as the others on every machine (built with the test
+// hooks).
+#if !ORU_HAVE_SSE2_SCAN || defined(ORU_TEST_HOOKS)
+#define ORU_HAVE_PORTABLE_SCAN 1
+namespace plane_scan_portable {
+extern const PlaneScanEntries kEntries;
+}
+#else
+#define ORU_HAVE_PORTABLE_SCAN 0
 #endif

@@ -30,18 +30,31 @@ std::atomic<int> avx512Known{-1};
 }
 
 const PlaneScanEntries& build() {
-#if ORU_HAVE_AVX2_SCAN
 #if defined(ORU_TEST_HOOKS)
+  if (planeScanBuild == 3) return plane_scan_portable::kEntries;
+#if ORU_HAVE_SSE2_SCAN
   if (planeScanBuild == 1) return plane_scan_sse2::kEntries;
+#endif
+#if ORU_HAVE_AVX2_SCAN
   if (planeScanBuild == 2) return plane_scan_avx2::kEntries;
 #endif
+#endif
+#if ORU_HAVE_AVX2_SCAN
   if (planeScanHasAvx512()) return plane_scan_avx512::kEntries;
   if (planeScanHasAvx2()) return plane_scan_avx2::kEntries;
 #endif
+#if ORU_HAVE_SSE2_SCAN
   return plane_scan_sse2::kEntries;
+#else
+  return plane_scan_portable::kEntries;
+#endif
 }
 
 }  // namespace
+
+bool planeScanHasSse2() {
+  return ORU_HAVE_SSE2_SCAN != 0;
+}
 
 bool planeScanHasAvx2() {
 #if ORU_HAVE_AVX2_SCAN

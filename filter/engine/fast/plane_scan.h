@@ -32,16 +32,23 @@ bool smoothPreviewPlanes(FilterInstance* inst);
 // Whether ops is the module's frame-run or preview set.
 bool isPreviewRunOps(const PixelOps& ops);
 
+// Whether the module has the scan's SSE2 build, which it then takes where
+// the processor runs no wider one. It has it where the compiler builds for
+// SSE2, and then the module as a whole asks for SSE2; elsewhere it takes the
+// portable build. Every build makes the same calls and writes the same
+// bytes. (The tests have the portable build everywhere.)
+bool planeScanHasSse2();
 // Whether the processor runs the scan's AVX2 build, which the scan then
-// takes. Every build makes the same calls and writes the same bytes.
+// takes before the SSE2 one.
 bool planeScanHasAvx2();
 // Whether it runs the AVX-512 build, which it then takes before the AVX2 one.
 bool planeScanHasAvx512();
 
 #if defined(ORU_TEST_HOOKS)
-// 1: the scan takes its SSE2 build, 2: its AVX2 build, even where the
-// processor runs a wider one (2 only where it runs the AVX2 build); 0 (the
-// default): the best the processor runs.
+// 1: the scan takes its SSE2 build, 2: its AVX2 build, 3: its portable
+// build, even where the processor runs a wider one (1 only where the module
+// has the SSE2 build, 2 only where the processor runs the AVX2 build); 0
+// (the default): the best the processor runs.
 extern int planeScanBuild;
 #endif
 

@@ -15,8 +15,8 @@
 // The scan is written once, over a small vocabulary of lane operations
 // (loads, widening, blends of lanes, compares to bit masks, transposes, the
 // kernels of a short call) that each build's Lanes supplies: x86_sse2.h,
-// x86_avx2.h, x86_avx512.h. A build (x86_sse2.cpp, x86_avx2.cpp,
-// x86_avx512.cpp) includes its lanes and then this file, in the namespace and
+// x86_avx2.h, x86_avx512.h, portable.h. A build (x86_sse2.cpp ...
+// portable.cpp) includes its lanes and then this file, in the namespace and
 // target region of its own (scan_build.h). Everything here is internal to
 // the build but kEntries, its entry points.
 #pragma once
@@ -203,8 +203,6 @@ bool slopes(std::uint8_t* const planes[4], int width, int height, bool alpha, bo
 
 ORU_SCAN_CLOSE
 
-ORU_SCAN_TARGET_BEGIN
 namespace ORU_SCAN_NAMESPACE {
 extern const PlaneScanEntries kEntries = {needsBlock, smoothFrame, smoothPreview, kernel, slopes};
 }  // namespace ORU_SCAN_NAMESPACE
-ORU_SCAN_TARGET_END

@@ -2,7 +2,7 @@
 // build's code lies in and the inlining hints of the walks.
 //
 // A build is one translation unit (x86_sse2.cpp, x86_avx2.cpp,
-// x86_avx512.cpp) that names its namespace
+// x86_avx512.cpp, portable.cpp) that names its namespace
 // (ORU_SCAN_NAMESPACE) and, for the wider builds, its target region
 // (ORU_SCAN_TARGET_BEGIN and _END), includes its lane operations (the
 // vocabulary the scan is written in, a file for each instruction set) and

@@ -22,9 +22,12 @@
 #define ORU_SCAN_NAMESPACE plane_scan_avx2
 #include "filter/engine/fast/x86_avx2.h"
 
-ORU_SCAN_OPEN
+// The lanes the scan of this build is written over.
+namespace plane_scan_avx2 {
+namespace {
 using Lanes = Avx2Lanes;
-ORU_SCAN_CLOSE
+}  // namespace
+}  // namespace plane_scan_avx2
 
 #include "filter/engine/fast/scan_body.h"
 

@@ -24,9 +24,12 @@
 #define ORU_SCAN_NAMESPACE plane_scan_avx512
 #include "filter/engine/fast/x86_avx512.h"
 
-ORU_SCAN_OPEN
+// The lanes the scan of this build is written over.
+namespace plane_scan_avx512 {
+namespace {
 using Lanes = Avx512Lanes;
-ORU_SCAN_CLOSE
+}  // namespace
+}  // namespace plane_scan_avx512
 
 #include "filter/engine/fast/scan_body.h"
 
