@@ -424,8 +424,8 @@ struct ColumnLines {
           Lanes::rowsToLines(left + 2, sStride, s + 2 * size + i, size);
         }
       } else if (w == kStrip) {
-        // Sixteen rows and sixteen columns at a time; the source's 66
-        // columns as columns 0 .. 63 and 50 .. 65.
+        // Sixteen rows at a time: the strip's 64 columns, and the source's
+        // 66 as columns 0 .. 63 and 50 .. 65.
         const std::ptrdiff_t line = static_cast<std::ptrdiff_t>(size);
         for (; i + 16 <= length; i += 16, from += 16 * dStride, left += 16 * sStride) {
 #if defined(__GNUC__)

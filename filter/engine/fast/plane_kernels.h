@@ -157,12 +157,12 @@ void planeKernelAt(const PlaneSet& src, const PlaneSet& dst, int strength, int r
     return dst.size >= static_cast<std::size_t>(dAt) + end &&
            src.size >= static_cast<std::size_t>(sAt) + end;
   };
-  // A half-run: along a row from four pixels on eight at a time with its
-  // channels together, down a column from sixteen on gathered eight at a
-  // time channel by channel, the others a pixel at a time.
+  // A half-run: along a row from four pixels on a group of lanes at a time
+  // with its channels together, down a column from sixteen on gathered a
+  // group at a time channel by channel, the others a pixel at a time.
   auto halfRun = [&](std::ptrdiff_t dAt, std::ptrdiff_t sAt, int count, int w0, int dw) {
     if (g.alongRow && count >= 4) {
-      // The last group of fewer than eight too, where the planes have room.
+      // The last group of fewer lanes too, where the planes have room.
       blendRows<channels, Full>(d, s, dAt, sAt, count, w0, dw, sw, roomFor(dAt, sAt, count));
       return;
     }

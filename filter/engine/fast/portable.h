@@ -12,15 +12,14 @@
 #include <cstdint>
 
 #include "filter/engine/fast/byte_math.h"
+#include "filter/engine/fast/lanes.h"
 #include "filter/engine/fast/scan_build.h"
 
 ORU_SCAN_OPEN
 
-struct PortableLanes {
+struct PortableLanes : LanesDefaults {
   static constexpr int kLanes = 8;
   static constexpr int kSpanGroup = kLanes;
-  static constexpr int kStepSpan = 0;
-  static constexpr bool kColumnPassApart = false;
 
   // No group of lanes: the caller blends every byte.
   template <int N, bool Full>
@@ -46,12 +45,6 @@ struct PortableLanes {
                        wHigh + (at + 1) * dwHigh, dwHigh, strength);
     }
   }
-
-  template <int N, bool Full>
-  static void spanWithStep(std::uint8_t* const d[], const std::uint8_t* const s[],
-                           std::ptrdiff_t dAt, std::ptrdiff_t sLow, std::ptrdiff_t sHigh, int span,
-                           int at, int wLow, int dwLow, int wHigh, int dwHigh, unsigned strength,
-                           bool blends);
 
   // Bit i: whether the largest channel difference of pixels i of p and q
   // (rows of each of their N channels) is at least atLeast, for 64 pixels.

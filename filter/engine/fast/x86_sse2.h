@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "filter/engine/fast/byte_math.h"
+#include "filter/engine/fast/lanes.h"
 #include "filter/engine/fast/scan_build.h"
 #include "filter/engine/fast/unpack_transposes.h"
 
@@ -110,18 +111,13 @@ struct Unpack128 {
   static V hi64(V a, V b) { return _mm_unpackhi_epi64(a, b); }
 };
 
-struct Sse2Lanes {
+struct Sse2Lanes : LanesDefaults {
   // Pixels a group of lanes blends at once. The planes must have room for
   // the bytes up to the next group past a call's pixels for its last group
   // to be blended whole.
   static constexpr int kLanes = 8;
   // Lanes a group of blendSpanRows blends at once.
   static constexpr int kSpanGroup = kLanes;
-  // Calls along a line of at most this many pixels are spanWithStep's,
-  // which needs no room past them: none here (the lanes are not masked).
-  static constexpr int kStepSpan = 0;
-  // Whether the column passes are kept out of the scan's inlined body.
-  static constexpr bool kColumnPassApart = false;
 
   // blendRows' groups of lanes: count bytes along a row in each of N
   // planes, bytes dAt on of d[c] toward sAt on of s[c] with weights w0,
@@ -208,14 +204,6 @@ struct Sse2Lanes {
       high = _mm_add_epi16(high, highStep);
     }
   }
-
-  // A whole call in one group, its step pixel included, where the lanes are
-  // masked (kStepSpan above 0): only x86_avx512.h has it.
-  template <int N, bool Full>
-  static void spanWithStep(std::uint8_t* const d[], const std::uint8_t* const s[],
-                           std::ptrdiff_t dAt, std::ptrdiff_t sLow, std::ptrdiff_t sHigh, int span,
-                           int at, int wLow, int dwLow, int wHigh, int dwHigh, unsigned strength,
-                           bool blends);
 
   // blendBytes down a column of one plane, d and s a plane's row apart:
   // eight bytes at a time gathered into a register. Returns how many bytes
