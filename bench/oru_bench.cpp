@@ -121,7 +121,8 @@ int main(int argc, char** argv) {
   std::printf("\nThe scan's build on this processor: %s\n",
               planeScanHasAvx512() ? "AVX-512"
               : planeScanHasAvx2() ? "AVX2"
-                                   : "SSE2 (no AVX2, BMI1, BMI2, LZCNT and POPCNT here)");
+              : planeScanHasSse2() ? "SSE2 (no AVX2, BMI1, BMI2, LZCNT and POPCNT here)"
+                                   : "portable (no SSE2 build)");
   std::printf("\n%-10s %12s %12s %10s %10s %8s %8s\n", "frame", "on ms", "off ms", "on MP/s",
               "off MP/s", "on/off", "in turns");
   for (int width : {1920, 3840}) {
