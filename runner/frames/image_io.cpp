@@ -1,5 +1,7 @@
 #include "runner/frames/image_io.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,9 +15,11 @@
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <new>
 
 #include "runner/cli/interrupts.h"
 #include "runner/frames/atomic_file.h"
+#include "runner/frames/image_streams.h"
 #include "runner/host/host_error.h"
 
 namespace oru_runner {
@@ -40,9 +44,12 @@ std::string cleanMessage(std::string message, const std::string& name, const std
       message.replace(at, name.size(), shown);
     }
   }
-  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
-  std::replace(message.begin(), message.end(), '\n', ' ');
+  message = printableText(message);
   return message.empty() ? "unknown error" : message;
+}
+
+std::string frameSize(int width, int height) {
+  return std::to_string(width) + " x " + std::to_string(height);
 }
 
 // Rows read at a time: enough for the image library to work in large
@@ -202,6 +209,7 @@ bool writeSamples(OIIO::ImageOutput& out, OIIO::TypeDesc given, const ImageFrame
                   const std::function<void(FrameSink&)>& produce, double& librarySeconds) {
   OutputSamples<T, Convert> sink(source, kept, convert);
   produce(sink);
+  LibraryMessages quiet;
   Clock::time_point start = Clock::now();
   bool ok = out.write_image(given, sink.samples());
   librarySeconds += secondsSince(start);
@@ -222,6 +230,89 @@ void setAttribute(OIIO::ImageSpec& layout, const std::string& name, const std::s
     layout.attribute(name, number);
   } else {
     layout.attribute(name, value);
+  }
+}
+
+std::string lowerCase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// The image library's name of the format the extension of path stands for,
+// among the formats of the list ("input_format_list", "output_format_list");
+// "" when none.
+std::string formatOf(const std::string& path, const char* list) {
+  // From the library's format lists, not by making a reader or writer: that
+  // can start the library's threads, and the worker processes are forked later.
+  std::string extension = lowerCase(fs::path(path).extension().string());
+  if (extension.size() < 2) return "";
+  extension.erase(0, 1);
+  std::string formats = "," + std::string(OIIO::get_string_attribute(list)) + ",";
+  for (const auto& [format, extensions] : OIIO::get_extension_map()) {
+    if (formats.find("," + format + ",") == std::string::npos) continue;
+    if (std::find(extensions.begin(), extensions.end(), extension) != extensions.end()) {
+      return format;
+    }
+  }
+  return "";
+}
+
+// The module's output for source written into the open temporary file
+// through out, in the stored type.
+bool writeFrame(OIIO::ImageOutput& out, const ImageFrame& source, const std::vector<int>& kept,
+                const std::function<void(FrameSink&)>& produce, double& librarySeconds) {
+  OIIO::TypeDesc written = out.spec().format;
+  if (written == OIIO::TypeDesc::UINT8) {
+    return writeSamples<std::uint8_t>(out, written, source, kept, Quantise<std::uint8_t>{255.0f},
+                                      produce, librarySeconds);
+  }
+  if (written == OIIO::TypeDesc::UINT16) {
+    return writeSamples<std::uint16_t>(out, written, source, kept,
+                                       Quantise<std::uint16_t>{65535.0f}, produce, librarySeconds);
+  }
+  return writeSamples<float>(out, OIIO::TypeDesc::FLOAT, source, kept, AsFloat{}, produce,
+                             librarySeconds);
+}
+
+// A writer that writes the file by its name may not report a failed write
+// (OpenImageIO's TIFF writer drops libtiff's errors at close). A trial
+// write past the file's end, taken back at once, tells whether the disk
+// and the file size limit leave room: 0, or the error number of the write.
+int trialWrite(int fd) {
+  static const std::vector<char> zeros(std::size_t{1} << 16);
+  struct stat about {};
+  if (fstat(fd, &about) != 0) return errno;
+  int error = 0;
+  for (off_t at = about.st_size; at < about.st_size + static_cast<off_t>(zeros.size());) {
+    ssize_t written = pwrite(fd, zeros.data(), zeros.size() - (at - about.st_size), at);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      error = written < 0 ? errno : ENOSPC;
+      break;
+    }
+    at += written;
+  }
+  if (ftruncate(fd, about.st_size) != 0 && error == 0) error = errno;
+  return error;
+}
+
+// Throws unless the file a writer wrote by its name reads back whole; the
+// error of the trial write is the cause given.
+void checkReadsBack(const std::string& path, const std::string& temporary, int error) {
+  LibraryMessages quiet;
+  auto in = OIIO::ImageInput::open(temporary);
+  std::vector<float> samples;
+  bool ok = in != nullptr;
+  if (ok) {
+    const OIIO::ImageSpec& layout = in->spec();
+    samples.resize(static_cast<std::size_t>(layout.image_pixels()) * layout.nchannels);
+    ok = in->read_image(0, 0, 0, layout.nchannels, OIIO::TypeDesc::FLOAT, samples.data()) &&
+         !in->has_error();
+  }
+  if (!ok) {
+    if (!in) OIIO::geterror();
+    throw HostError(path, "cannot write the image: " + errorText(error));
   }
 }
 
@@ -293,19 +384,7 @@ ImageFrame readImage(const std::string& path) {
 }
 
 bool canWriteFormat(const std::string& path) {
-  // From the library's format lists, not by making a writer: a writer can
-  // start the library's threads, and the worker processes are forked later.
-  std::string extension = fs::path(path).extension().string();
-  if (extension.size() < 2) return false;
-  extension.erase(0, 1);
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  std::string writers = "," + std::string(OIIO::get_string_attribute("output_format_list")) + ",";
-  for (const auto& [format, extensions] : OIIO::get_extension_map()) {
-    if (writers.find("," + format + ",") == std::string::npos) continue;
-    if (std::find(extensions.begin(), extensions.end(), extension) != extensions.end()) return true;
-  }
-  return false;
+  return !formatOf(path, "output_format_list").empty();
 }
 
 const WriteAttributes kPngWriteDefaults = {{"png:compressionLevel", "2"}, {"png:filter", "8"}};
@@ -314,80 +393,78 @@ double writeImage(const std::string& path, const ImageFrame& source,
                   const WriteAttributes& attributes,
                   const std::function<void(FrameSink& sink)>& produce) {
   double librarySeconds = 0;
-  std::error_code ec;
-  fs::path folder = fs::path(path).parent_path();
-  if (folder.empty()) folder = ".";
-  if (fs::is_directory(folder, ec) && access(folder.c_str(), W_OK) != 0) {
-    throw HostError(path, "the output folder is not writable");
+  auto made = OIIO::ImageOutput::create(path);
+  if (!made) {
+    OIIO::geterror();
+    throw HostError(path, "no image format is known for the extension \"" +
+                              fs::path(path).extension().string() + "\"");
+  }
+  const std::string format = made->format_name();
+
+  // The source's channels, minus alpha when the format cannot hold it.
+  const OIIO::ImageSpec& in = source.layout;
+  bool keepAlpha = source.hasAlpha() && made->supports("alpha");
+  std::vector<int> kept;
+  for (int c = 0; c < in.nchannels; ++c) {
+    if (c != source.alphaChannel || keepAlpha) kept.push_back(c);
   }
 
-  replaceFileAtomically(path, [&](const std::string& temporary) {
+  OIIO::ImageSpec layout = in;
+  layout.channelformats.clear();
+  layout.nchannels = static_cast<int>(kept.size());
+  layout.channelnames.clear();
+  layout.alpha_channel = -1;
+  for (int k = 0; k < layout.nchannels; ++k) {
+    layout.channelnames.push_back(in.channel_name(kept[k]));
+    if (kept[k] == source.alphaChannel) layout.alpha_channel = k;
+  }
+  if (!made->supports("tiles")) layout.tile_width = layout.tile_height = layout.tile_depth = 0;
+  layout.attribute("oiio:UnassociatedAlpha", 1);
+  if (format == "png") {
+    for (const auto& [name, value] : kPngWriteDefaults) setAttribute(layout, name, value);
+  }
+  for (const auto& [name, value] : attributes) setAttribute(layout, name, value);
+
+  try {
+    std::string temporary = temporaryNameBeside(path);
     TemporaryFileNote note(temporary);
-    auto out = OIIO::ImageOutput::create(temporary);
-    if (!out) {
-      OIIO::geterror();
-      throw HostError(path, "no image format is known for the extension \"" +
-                                fs::path(path).extension().string() + "\"");
-    }
-
-    // The source's channels, minus alpha when the format cannot hold it.
-    const OIIO::ImageSpec& in = source.layout;
-    bool keepAlpha = source.hasAlpha() && out->supports("alpha");
-    std::vector<int> kept;
-    for (int c = 0; c < in.nchannels; ++c) {
-      if (c != source.alphaChannel || keepAlpha) kept.push_back(c);
-    }
-
-    OIIO::ImageSpec layout = in;
-    layout.channelformats.clear();
-    layout.nchannels = static_cast<int>(kept.size());
-    layout.channelnames.clear();
-    layout.alpha_channel = -1;
-    for (int k = 0; k < layout.nchannels; ++k) {
-      layout.channelnames.push_back(in.channel_name(kept[k]));
-      if (kept[k] == source.alphaChannel) layout.alpha_channel = k;
-    }
-    if (!out->supports("tiles")) layout.tile_width = layout.tile_height = layout.tile_depth = 0;
-    layout.attribute("oiio:UnassociatedAlpha", 1);
-    if (std::string(out->format_name()) == "png") {
-      for (const auto& [name, value] : kPngWriteDefaults) setAttribute(layout, name, value);
-    }
-    for (const auto& [name, value] : attributes) setAttribute(layout, name, value);
-    // The image library's message for a file it cannot create gives no reason.
-    if (FILE* probe = std::fopen(temporary.c_str(), "wb")) {
-      std::fclose(probe);
-    } else {
-      throw HostError(
-          path, std::string("cannot create a file in the output folder: ") + std::strerror(errno));
-    }
-    Clock::time_point opening = Clock::now();
-    bool opened = out->open(temporary, layout);
-    librarySeconds += secondsSince(opening);
-    if (!opened) {
-      throw HostError(
-          path, "cannot write the image: " + cleanMessage(out->geterror(), temporary, "the file"));
-    }
-
-    OIIO::TypeDesc written = out->spec().format;
+    FileReplacement file(path, temporary, "the image");
+    // The writer goes before the proxy it writes to, and both before the file.
+    FileWriteProxy proxy(file.descriptor());
+    std::unique_ptr<OIIO::ImageOutput> out = std::move(made);
+    // OpenImageIO 2.4's TIFF writer cannot read back through a proxy, and
+    // loses the chain of directories when it adds an Exif one: libtiff
+    // writes the file by its name itself, and reports every failed write.
+    bool proxied = out->supports("ioproxy") && format != "tiff";
+    if (proxied) out->set_ioproxy(&proxy);
     bool ok;
-    if (written == OIIO::TypeDesc::UINT8) {
-      ok = writeSamples<std::uint8_t>(*out, written, source, kept, Quantise<std::uint8_t>{255.0f},
-                                      produce, librarySeconds);
-    } else if (written == OIIO::TypeDesc::UINT16) {
-      ok = writeSamples<std::uint16_t>(*out, written, source, kept,
-                                       Quantise<std::uint16_t>{65535.0f}, produce, librarySeconds);
-    } else {
-      ok = writeSamples<float>(*out, OIIO::TypeDesc::FLOAT, source, kept, AsFloat{}, produce,
-                               librarySeconds);
+    {
+      LibraryMessages quiet;
+      Clock::time_point opening = Clock::now();
+      ok = out->open(temporary, layout);
+      librarySeconds += secondsSince(opening);
     }
-    Clock::time_point start = Clock::now();
-    ok = out->close() && ok;
-    librarySeconds += secondsSince(start);
+    if (ok) {
+      ok = writeFrame(*out, source, kept, produce, librarySeconds);
+      LibraryMessages quiet;
+      Clock::time_point closing = Clock::now();
+      ok = out->close() && ok;
+      librarySeconds += secondsSince(closing);
+    }
+    // The disk's own error tells more than what the library made of it.
+    int error = proxied ? proxy.finish() : trialWrite(file.descriptor());
+    if (error != 0 && (proxied || !ok)) file.fail(error);
     if (!ok) {
       throw HostError(
           path, "cannot write the image: " + cleanMessage(out->geterror(), temporary, "the file"));
     }
-  });
+    // A full disk or file size limit now: the writer may have met it unawares.
+    if (error != 0) checkReadsBack(path, temporary, error);
+    file.commit(0);
+  } catch (const std::bad_alloc&) {
+    throw HostError(path,
+                    "not enough memory for a " + frameSize(source.width, source.height) + " frame");
+  }
   return librarySeconds;
 }
 

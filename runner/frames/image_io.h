@@ -56,8 +56,11 @@ extern const WriteAttributes kPngWriteDefaults;
 // the module's stores, which go straight into the file's samples in the shape
 // of source (its channels, data type and metadata, unless the format chosen
 // by the name of path cannot hold them; then the nearest it can hold). The
-// file is opened before produce runs and appears whole or not at all; when
-// produce throws, nothing is left. Throws HostError naming path. Gives the
+// file is made before produce runs and appears whole or not at all: every
+// write, the flush to the disk and the close are checked before it takes its
+// name; when anything fails or produce throws, nothing is left. Throws
+// HostError naming path (a full disk: "cannot write the image: no space left
+// on device"; no memory: "not enough memory for a W x H frame"). Gives the
 // seconds spent in the image library.
 double writeImage(const std::string& path, const ImageFrame& source,
                   const WriteAttributes& attributes,

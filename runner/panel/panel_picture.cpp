@@ -1,10 +1,13 @@
 #include "runner/panel/panel_picture.h"
 
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
+#include <new>
+#include <vector>
 
 #include "runner/frames/atomic_file.h"
 #include "runner/host/host_error.h"
@@ -143,15 +146,22 @@ Picture renderPanelPicture(const PanelModel& panel) {
 }
 
 void savePicturePng(const Picture& picture, const std::string& path) {
-  replaceFileAtomically(path, [&](const std::string& temporary) {
-    auto out = OIIO::ImageOutput::create("png");
-    if (!out) throw HostError(path, "no PNG writer: " + OIIO::geterror());
-    OIIO::ImageSpec layout(picture.width, picture.height, 3, OIIO::TypeDesc::UINT8);
-    if (!out->open(temporary, layout) ||
+  // Made in memory (a picture of a dialog is small), then written whole,
+  // every write, the flush to the disk and the close checked.
+  std::vector<unsigned char> bytes;
+  OIIO::Filesystem::IOVecOutput memory(bytes);
+  auto out = OIIO::ImageOutput::create("png");
+  if (!out) throw HostError(path, "no PNG writer: " + OIIO::geterror());
+  OIIO::ImageSpec layout(picture.width, picture.height, 3, OIIO::TypeDesc::UINT8);
+  try {
+    if (!out->set_ioproxy(&memory) || !out->open(path, layout) ||
         !out->write_image(OIIO::TypeDesc::UINT8, picture.rgb.data()) || !out->close()) {
-      throw HostError(path, "cannot write PNG: " + out->geterror());
+      throw HostError(path, "cannot write the picture: " + out->geterror());
     }
-  });
+  } catch (const std::bad_alloc&) {
+    throw HostError(path, "not enough memory for the picture");
+  }
+  writeFileAtomically(path, std::string(bytes.begin(), bytes.end()));
 }
 
 }  // namespace oru_runner
