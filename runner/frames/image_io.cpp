@@ -1,5 +1,7 @@
 #include "runner/frames/image_io.h"
 
+#include <OpenImageIO/filesystem.h>
+#include <OpenImageIO/strutil.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +22,7 @@
 #include "runner/cli/interrupts.h"
 #include "runner/frames/atomic_file.h"
 #include "runner/frames/image_streams.h"
+#include "runner/frames/input_file.h"
 #include "runner/host/host_error.h"
 
 namespace oru_runner {
@@ -58,9 +61,10 @@ constexpr std::size_t kStripBytes = std::size_t{2} << 20;
 
 // Every sample of the file into the four planes, and into frame.samples
 // when the file has channels the module does not see, reading the stored
-// type strip by strip (a tiled file in one piece).
+// type strip by strip (a tiled file in one piece). False when the reader
+// fails.
 template <typename T, typename Convert>
-void readPixels(OIIO::ImageInput& in, ImageFrame& frame, OIIO::TypeDesc type, Convert convert) {
+bool readPixels(OIIO::ImageInput& in, ImageFrame& frame, OIIO::TypeDesc type, Convert convert) {
   const OIIO::ImageSpec& layout = frame.layout;
   std::size_t width = static_cast<std::size_t>(frame.width);
   std::size_t pixels = width * frame.height;
@@ -92,10 +96,7 @@ void readPixels(OIIO::ImageInput& in, ImageFrame& frame, OIIO::TypeDesc type, Co
                                     : in.read_scanlines(0, 0, layout.y + top, layout.y + top + rows,
                                                         0, 0, layout.nchannels, type, raw.data());
     frame.librarySeconds += secondsSince(start);
-    if (!ok) {
-      throw HostError(frame.path, "cannot read the pixels: " +
-                                      cleanMessage(in.geterror(), frame.path, "the file"));
-    }
+    if (!ok) return false;
     std::size_t first = static_cast<std::size_t>(top) * width;
     std::size_t count = static_cast<std::size_t>(rows) * width;
     for (int p = 0; p < 4; ++p) {
@@ -110,6 +111,7 @@ void readPixels(OIIO::ImageInput& in, ImageFrame& frame, OIIO::TypeDesc type, Co
       for (std::size_t i = 0; i < count * channels; ++i) to[i] = convert(raw[i]);
     }
   }
+  return true;
 }
 
 // Stored integers as floats: a division, not a multiplication by the
@@ -258,6 +260,180 @@ std::string formatOf(const std::string& path, const char* list) {
   return "";
 }
 
+// An input file as this process opened it: a regular file (a FIFO or a
+// device is refused before anything waits on it), read through the
+// descriptor it was checked by, so that the name cannot change under it.
+class InputStream {
+ public:
+  explicit InputStream(const std::string& path) {
+    requireRegularFile(path);
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) throw HostError(path, "cannot read the image: " + errorText(errno));
+    struct stat about {};
+    int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &about) != 0 || !S_ISREG(about.st_mode) || flags < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || !(file_ = fdopen(fd, "rb"))) {
+      close(fd);
+      throw HostError(path, "is not a regular file");
+    }
+    bytes = static_cast<std::uint64_t>(about.st_size);
+    proxy = std::make_unique<OIIO::Filesystem::IOFile>(file_, OIIO::Filesystem::IOProxy::Read);
+    // For readers that take no proxy: the same open file, by a name.
+    procName = "/proc/self/fd/" + std::to_string(fd);
+  }
+  ~InputStream() {
+    proxy.reset();
+    std::fclose(file_);
+  }
+  InputStream(const InputStream&) = delete;
+  InputStream& operator=(const InputStream&) = delete;
+
+  // The file's first size bytes, wherever its reader is.
+  bool read(void* data, std::size_t size) const {
+    return pread(fileno(file_), data, size, 0) == static_cast<ssize_t>(size);
+  }
+
+  std::unique_ptr<OIIO::Filesystem::IOFile> proxy;
+  std::string procName;
+  std::uint64_t bytes = 0;
+
+ private:
+  FILE* file_ = nullptr;
+};
+
+// A reader of path opened on stream: the reader its extension names first,
+// then every other one, as the image library does for a file named wrongly.
+std::unique_ptr<OIIO::ImageInput> openReader(const std::string& path, InputStream& stream) {
+  std::string named = formatOf(path, "input_format_list");
+  std::vector<std::string> formats{named};
+  for (const std::string& format :
+       OIIO::Strutil::splits(OIIO::get_string_attribute("input_format_list"), ",")) {
+    // The null reader makes an image of nothing; it is for the name only.
+    if (format != named && format != "null") formats.push_back(format);
+  }
+  std::string problem;
+  for (const std::string& format : formats) {
+    if (format.empty()) continue;
+    auto in = OIIO::ImageInput::create(format);
+    if (!in) {
+      OIIO::geterror();
+      continue;
+    }
+    OIIO::ImageSpec config, layout;
+    config.attribute("oiio:UnassociatedAlpha", 1);  // samples as stored
+    std::string name = stream.procName;
+    if (in->supports("ioproxy")) {
+      stream.proxy->seek(0);
+      void* proxy = stream.proxy.get();
+      config.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &proxy);
+      name = path;
+    }
+    if (in->open(name, layout, config)) return in;
+    std::string error =
+        cleanMessage(cleanMessage(in->geterror(), path, "file"), stream.procName, "file");
+    if (format == named) problem = error;
+  }
+  if (problem.empty()) problem = "not in a format OpenImageIO knows";
+  throw HostError(path, "cannot read the image: " + problem);
+}
+
+// The header's claim of width x height against the file's size: the fewest
+// bytes the pixels can be packed into, by what the format allows, must fit
+// in the file. Checked before any memory is taken for the pixels.
+void checkClaimedSize(const std::string& path, const OIIO::ImageInput& in,
+                      const OIIO::ImageSpec& layout, const InputStream& stream) {
+  const std::uint64_t width = static_cast<std::uint64_t>(layout.width);
+  const std::uint64_t height = static_cast<std::uint64_t>(layout.height);
+  const std::string format = in.format_name();
+  std::uint64_t least = 0;
+  if (format == "png") {
+    // The filtered rows (a filter byte and the samples at the bit depth of
+    // the header), which deflate packs at best some 1032 bytes into one.
+    static const unsigned kSamples[7] = {1, 0, 3, 1, 2, 0, 4};  // by colour type
+    unsigned char header[26] = {};
+    if (stream.read(header, sizeof header) && header[25] < 7) {
+      std::uint64_t bits = std::uint64_t{header[24]} * kSamples[header[25]];
+      least = (1 + (width * bits + 7) / 8) * height / 1100;
+    }
+  } else if (format == "jpeg") {
+    // Huffman coding spends a bit at least on each 8 x 8 block of the
+    // component sampled most finely: 512 pixels a byte at most.
+    least = width * height / 1024;
+  } else if (lowerCase(layout.get_string_attribute("compression")) == "none") {
+    // Samples as they are: one of each pixel at least (a palette's index).
+    int bits = layout.get_int_attribute("oiio:BitsPerSample", 0);
+    for (int c = 0; bits == 0 && c < layout.nchannels; ++c) {
+      bits = static_cast<int>(layout.channelformat(c).size() * 8);
+    }
+    least = width * height * static_cast<std::uint64_t>(bits) / 8;
+  }
+  if (least > stream.bytes) {
+    throw HostError(path, "cannot read the image: it claims " +
+                              frameSize(layout.width, layout.height) + " pixels, more than its " +
+                              std::to_string(stream.bytes) +
+                              " bytes can hold; the file is damaged");
+  }
+}
+
+// The image's first frame, read as readImage says.
+void readFrame(const std::string& path, ImageFrame& frame) {
+  InputStream stream(path);
+  LibraryMessages quiet;  // the libraries' lines: the error below says it once
+  Clock::time_point opening = Clock::now();
+  std::unique_ptr<OIIO::ImageInput> in = openReader(path, stream);
+  frame.librarySeconds = secondsSince(opening);
+  frame.path = path;
+  frame.layout = in->spec();
+  const OIIO::ImageSpec& layout = frame.layout;
+  if (layout.deep) throw HostError(path, "deep images are not supported");
+  if (layout.width <= 0 || layout.height <= 0 || layout.nchannels <= 0) {
+    throw HostError(path, "the image is empty");
+  }
+  if (layout.depth > 1) throw HostError(path, "volume images are not supported");
+  if (static_cast<long long>(layout.width) * layout.height > kMaxPixels) {
+    throw HostError(path, "the image is too large (" + frameSize(layout.width, layout.height) +
+                              "; at most " + std::to_string(kMaxPixels) + " pixels)");
+  }
+  checkClaimedSize(path, *in, layout, stream);
+  frame.width = layout.width;
+  frame.height = layout.height;
+
+  // Alpha is the channel the file calls alpha; colour the first three others,
+  // or the one other channel of a grey file.
+  frame.alphaChannel = layout.alpha_channel >= 0 && layout.alpha_channel < layout.nchannels
+                           ? layout.alpha_channel
+                           : -1;
+  std::vector<int> colour;
+  for (int c = 0; c < layout.nchannels; ++c) {
+    if (c != frame.alphaChannel) colour.push_back(c);
+  }
+  for (int i = 0; i < 3; ++i) {
+    if (colour.size() >= 3) {
+      frame.colourChannels[i] = colour[i];
+    } else if (!colour.empty()) {
+      frame.colourChannels[i] = colour[0];
+    }
+  }
+
+  bool single = layout.channelformats.empty();
+  bool ok;
+  if (single && layout.format == OIIO::TypeDesc::UINT8) {
+    ok = readPixels<std::uint8_t>(*in, frame, layout.format, ToFloat<std::uint8_t>(255.0f));
+  } else if (single && layout.format == OIIO::TypeDesc::UINT16) {
+    ok = readPixels<std::uint16_t>(*in, frame, layout.format, ToFloat<std::uint16_t>(65535.0f));
+  } else {
+    ok = readPixels<float>(*in, frame, OIIO::TypeDesc::FLOAT, AsFloat{});
+  }
+  // A reader that meets the end of a cut file, or damaged data, may fill
+  // the rest and only note the problem (libjpeg does).
+  if (!ok || in->has_error()) {
+    std::string message = in->geterror();
+    if (message.empty()) message = quiet.lastLine();
+    throw HostError(path, "cannot read the pixels: " + cleanMessage(message, path, "the file"));
+  }
+  in->close();
+}
+
 // The module's output for source written into the open temporary file
 // through out, in the stored type.
 bool writeFrame(OIIO::ImageOutput& out, const ImageFrame& source, const std::vector<int>& kept,
@@ -319,67 +495,14 @@ void checkReadsBack(const std::string& path, const std::string& temporary, int e
 }  // namespace
 
 ImageFrame readImage(const std::string& path) {
-  std::error_code ec;
-  if (!fs::exists(path, ec)) throw HostError(path, "no such file");
-  if (fs::is_directory(path, ec)) throw HostError(path, "is a folder, not an image file");
-
-  // Samples as stored: no premultiplying of files that keep unassociated alpha.
-  OIIO::ImageSpec config;
-  config.attribute("oiio:UnassociatedAlpha", 1);
-  Clock::time_point opening = Clock::now();
-  auto in = OIIO::ImageInput::open(path, &config);
-  double openSeconds = secondsSince(opening);
-  if (!in) {
-    std::string message = OIIO::geterror();
-    if (message.find("could not find a format reader") != std::string::npos) {
-      throw HostError(path, "cannot read the image: not in a format OpenImageIO knows");
-    }
-    throw HostError(path, "cannot read the image: " + cleanMessage(message, path, "file"));
-  }
-
   ImageFrame frame;
-  frame.path = path;
-  frame.librarySeconds = openSeconds;
-  frame.layout = in->spec();
-  const OIIO::ImageSpec& layout = frame.layout;
-  if (layout.deep) throw HostError(path, "deep images are not supported");
-  if (layout.width <= 0 || layout.height <= 0 || layout.nchannels <= 0) {
-    throw HostError(path, "the image is empty");
+  try {
+    readFrame(path, frame);
+  } catch (const std::bad_alloc&) {
+    throw HostError(path, frame.width > 0 ? "not enough memory for a " +
+                                                frameSize(frame.width, frame.height) + " frame"
+                                          : "not enough memory to read the image");
   }
-  if (layout.depth > 1) throw HostError(path, "volume images are not supported");
-  if (static_cast<long long>(layout.width) * layout.height > kMaxPixels) {
-    throw HostError(path, "the image is too large (" + std::to_string(layout.width) + " x " +
-                              std::to_string(layout.height) + ")");
-  }
-  frame.width = layout.width;
-  frame.height = layout.height;
-
-  // Alpha is the channel the file calls alpha; colour the first three others,
-  // or the one other channel of a grey file.
-  frame.alphaChannel = layout.alpha_channel >= 0 && layout.alpha_channel < layout.nchannels
-                           ? layout.alpha_channel
-                           : -1;
-  std::vector<int> colour;
-  for (int c = 0; c < layout.nchannels; ++c) {
-    if (c != frame.alphaChannel) colour.push_back(c);
-  }
-  for (int i = 0; i < 3; ++i) {
-    if (colour.size() >= 3) {
-      frame.colourChannels[i] = colour[i];
-    } else if (!colour.empty()) {
-      frame.colourChannels[i] = colour[0];
-    }
-  }
-
-  bool single = layout.channelformats.empty();
-  if (single && layout.format == OIIO::TypeDesc::UINT8) {
-    readPixels<std::uint8_t>(*in, frame, layout.format, ToFloat<std::uint8_t>(255.0f));
-  } else if (single && layout.format == OIIO::TypeDesc::UINT16) {
-    readPixels<std::uint16_t>(*in, frame, layout.format, ToFloat<std::uint16_t>(65535.0f));
-  } else {
-    readPixels<float>(*in, frame, OIIO::TypeDesc::FLOAT, AsFloat{});
-  }
-  in->close();
   return frame;
 }
 

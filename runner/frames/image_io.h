@@ -39,7 +39,9 @@ struct ImageFrame {
 };
 
 // Reads the first image of the file. Throws HostError naming the file when
-// it is missing, unreadable, corrupt or not an image.
+// it is missing, not a regular file, unreadable, cut short or damaged, not
+// an image, larger than 2^28 pixels or than its size can hold, or when
+// there is not enough memory for it.
 ImageFrame readImage(const std::string& path);
 
 // Attributes for the image library's writer, NAME=VALUE as given on the
