@@ -428,7 +428,6 @@ struct ColumnLines {
         // 66 as columns 0 .. 63 and 50 .. 65.
         const std::ptrdiff_t line = static_cast<std::ptrdiff_t>(size);
         for (; i + 16 <= length; i += 16, from += 16 * dStride, left += 16 * sStride) {
-#if defined(__GNUC__)
           // The rows two groups on, asked for ahead: the strip's bytes of
           // each row lie a plane's row apart, and the passes before have
           // long since moved them out of the nearer caches.
@@ -436,13 +435,12 @@ struct ColumnLines {
             for (int r = 0; r < 16; ++r) {
               const std::uint8_t* f = from + (32 + r) * dStride;
               const std::uint8_t* l = left + (32 + r) * sStride;
-              __builtin_prefetch(f);
-              __builtin_prefetch(f + 63);
-              __builtin_prefetch(l);
-              __builtin_prefetch(l + 65);
+              prefetchLine(f);
+              prefetchLine(f + 63);
+              prefetchLine(l);
+              prefetchLine(l + 65);
             }
           }
-#endif
           Lanes::stripToLines(from, dStride, d + i, line);
           Lanes::stripToLines(left, sStride, s + i, line);
           Lanes::transposeBytes16(left + 50, sStride, s + 50 * size + i, line);
@@ -530,7 +528,6 @@ class HeldCalls {
   // takes a function that only prefetches for one with no effect and leaves
   // out the calls of it.
   ORU_ALWAYS_INLINE void prefetchCall(const HeldCall& c) {
-#if defined(__GNUC__)
     constexpr int N = Channels<Channel>::kCount, First = Channels<Channel>::kFirst;
     const std::ptrdiff_t dRow = static_cast<std::ptrdiff_t>(pass_.dst.stride);
     const std::ptrdiff_t gRow = static_cast<std::ptrdiff_t>(pass_.layout->gridW);
@@ -539,13 +536,10 @@ class HeldCalls {
       const std::uint8_t* p = pass_.dst.plane[First + k] + d;
       const std::uint8_t* g = pass_.at(First + k, c.line, c.stepPos);
       for (int r = -1; r <= 1; ++r) {
-        __builtin_prefetch(p + r * dRow, 1, 3);
-        __builtin_prefetch(g + r * gRow, 0, 3);
+        prefetchLine<true>(p + r * dRow);
+        prefetchLine(g + r * gRow);
       }
     }
-#else
-    (void)c;
-#endif
   }
 
   const Pass& pass_;

@@ -47,7 +47,6 @@ constexpr int kDenseSteps = 3;
 constexpr int kRowsAhead = 2;
 template <int N, int First, class Has>
 ORU_ALWAYS_INLINE void prefetchRowAhead(const Pass& pass, int y, Has&& has) {
-#if defined(__GNUC__)
   const Area& a = *pass.area;
   const Layout& l = *pass.layout;
   if (y + kRowsAhead > a.yLast) return;
@@ -58,15 +57,12 @@ ORU_ALWAYS_INLINE void prefetchRowAhead(const Pass& pass, int y, Has&& has) {
     const int x = a.xFirst + 64 * static_cast<int>(k) - 1;
     for (int c = 0; c < N; ++c) {
       const std::uint8_t* d = pass.dst.plane[First + c] + pass.dst.at(x, y + kRowsAhead);
-      __builtin_prefetch(d, 1, 3);
-      __builtin_prefetch(d + 63, 1, 3);
+      prefetchLine<true>(d);
+      prefetchLine<true>(d + 63);
     }
     for (int dy = -1; dy <= 1; ++dy)
       prefetchGridRow<N, First>(pass, x - 1, y + kRowsAhead + dy, 66);
   }
-#else
-  (void)pass, (void)y, (void)has;
-#endif
 }
 
 // Row y of a pass of directions 1 and 2. The four pixels of position m are
