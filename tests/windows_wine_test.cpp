@@ -365,12 +365,14 @@ std::string shellQuoted(const std::string& text) {
   return "'" + text + "'";
 }
 
-// A Windows build of the raw-frame host and module, and the Wine that runs it.
+// A foreign build of the raw-frame host and module, and what runs it: Wine
+// for a Windows build, qemu-user for another processor's.
 struct WineRun {
   std::string rawhost, module;
-  std::string wine;    // the loader, or the wine script
-  std::string prefix;  // a prefix of its own inside the build, made once
-  std::string arch;    // WINEARCH of the prefix: win32 or win64
+  std::string wine;           // the loader, or the wine script
+  std::string prefix;         // a prefix of its own inside the build, made once
+  std::string arch;           // WINEARCH of the prefix: win32 or win64
+  std::string launcher = "";  // when set, the command that runs the host instead of Wine
 };
 
 // Runs the frame set through the native host and module and through the
@@ -386,8 +388,9 @@ void compareWithNative(const WineRun& windows, const std::string& name) {
   std::string wine =
       "env -u DISPLAY WINEPREFIX=" + shellQuoted(windows.prefix) + " WINEARCH=" + windows.arch +
       " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' " + shellQuoted(windows.wine);
+  if (!windows.launcher.empty()) wine = windows.launcher;
   auto start = std::chrono::steady_clock::now();
-  if (!std::filesystem::exists(windows.prefix + "/system.reg")) {
+  if (windows.launcher.empty() && !std::filesystem::exists(windows.prefix + "/system.reg")) {
     int code = 0;
     std::string out = oru_test::commandOutput(wine + " wineboot --init 2>&1", &code);
     ASSERT_EQ(code, 0) << "wineboot failed: " << out;
@@ -414,7 +417,7 @@ void compareWithNative(const WineRun& windows, const std::string& name) {
   double wineSeconds = run(true, "", "windows");
   run(true, "--odd-float-mode", "windows-odd");
   ASSERT_FALSE(::testing::Test::HasFailure());
-  std::printf("native run %.2f s, wine prefix %.2f s, wine run %.2f s (%zu frames)\n",
+  std::printf("native run %.2f s, wine prefix %.2f s, foreign run %.2f s (%zu frames)\n",
               nativeSeconds, prefixSeconds, wineSeconds, frames.size());
 
   std::vector<RawResult> native = oru_rawhost::readResultsFile(dir + "/native");
@@ -472,6 +475,21 @@ TEST(WindowsUnderWine64, GivesByteIdenticalResultsToTheNativeModule) {
   compareWithNative(
       {windows.rawhost64, windows.module64, windows.wine64, windows.winePrefix64, "win64"},
       "windows_under_wine64");
+}
+
+// The same sources built for 64-bit ARM Linux (the engine's portable build),
+// run under qemu-user: the bytes of the native module.
+TEST(Arm64UnderQemu, GivesByteIdenticalResultsToTheNativeModule) {
+  const std::string module = ORU_ARM64_MODULE_FILE, rawhost = ORU_ARM64_RAWHOST_FILE;
+  ORU_NEED_WINDOWS(!module.empty() && !rawhost.empty(),
+                   "no aarch64-linux-gnu-g++: the 64-bit ARM module is not built "
+                   "(scripts/install-deps installs g++-aarch64-linux-gnu)");
+  ORU_NEED_WINDOWS(std::string(ORU_QEMU_AARCH64) != "",
+                   "no qemu-aarch64: the 64-bit ARM module is not run (scripts/install-deps "
+                   "installs qemu-user)");
+  WineRun arm{rawhost, module, "", "", ""};
+  arm.launcher = shellQuoted(ORU_QEMU_AARCH64) + " -L /usr/aarch64-linux-gnu";
+  compareWithNative(arm, "arm64_under_qemu");
 }
 
 }  // namespace
