@@ -434,16 +434,82 @@ void readFrame(const std::string& path, ImageFrame& frame) {
   in->close();
 }
 
+// The samples a format writer holds when they are not straight alpha: its
+// files keep colour unassociated from alpha (it divides by alpha).
+bool keepsStraightAlpha(const std::string& format) {
+  return format == "png" || format == "targa";
+}
+
+// The compressions a writer takes for "compression": those that keep the
+// samples, those that keep some sample types only (checked once the type
+// written is known), and those known to change them. NAME:N (a level or a
+// quality) counts as NAME. The lossy formats' own choices count as keeping
+// the samples: those change whatever is chosen.
+struct Compressions {
+  const char* format;
+  const char* lossless;
+  const char* someTypes;  // said after the lossless ones
+  const char* lossy;
+};
+const Compressions kCompressions[] = {
+    {"openexr", "none rle zips zip piz", "pxr24 b44 b44a", "dwaa dwab"},
+    {"tiff", "none lzw zip packbits", "", "jpeg ccittrle"},
+    {"png", "default filtered huffman rle fixed", "", ""},
+    {"targa", "none rle", "", ""},
+    {"iff", "none rle", "", ""},
+    {"sgi", "none rle", "", ""},
+    {"jpeg", "jpeg", "", ""},
+    {"webp", "webp lossless", "", ""},
+    {"heif", "heic avif", "", ""},
+};
+
+bool listed(const char* names, const std::string& name) {
+  return (" " + std::string(names) + " ").find(" " + name + " ") != std::string::npos;
+}
+
+std::string commaList(const std::string& names) {
+  std::string text = names;
+  for (std::size_t at = 0; (at = text.find(' ', at)) != std::string::npos; at += 2) {
+    text.replace(at, 1, ", ");
+  }
+  return text;
+}
+
+// The compression's name, without a :N level.
+std::string compressionName(const std::string& value) {
+  return lowerCase(value.substr(0, value.find(':')));
+}
+
+// An OpenEXR compression that keeps some sample types only: pxr24 keeps 24
+// of a float's 32 bits, b44 and b44a pack half samples lossily.
+void checkCompressionFor(const std::string& format, OIIO::TypeDesc written,
+                         const WriteAttributes& attributes) {
+  if (format != "openexr") return;
+  for (const auto& [name, value] : attributes) {
+    if (lowerCase(name) != "compression") continue;
+    std::string chosen = compressionName(value);
+    bool changes = (chosen == "pxr24" && written == OIIO::TypeDesc::FLOAT) ||
+                   ((chosen == "b44" || chosen == "b44a") && written == OIIO::TypeDesc::HALF);
+    if (changes) {
+      throw HostError("--write-attribute " + name + "=" + value,
+                      "would change the samples of this " + std::string(written.c_str()) +
+                          " image (" + chosen + " is lossy for them)");
+    }
+  }
+}
+
 // The module's output for source written into the open temporary file
-// through out, in the stored type.
+// through out: the samples in the stored type, or as floats when the writer
+// divides colour by alpha (so that it rounds once).
 bool writeFrame(OIIO::ImageOutput& out, const ImageFrame& source, const std::vector<int>& kept,
-                const std::function<void(FrameSink&)>& produce, double& librarySeconds) {
+                bool asFloat, const std::function<void(FrameSink&)>& produce,
+                double& librarySeconds) {
   OIIO::TypeDesc written = out.spec().format;
-  if (written == OIIO::TypeDesc::UINT8) {
+  if (!asFloat && written == OIIO::TypeDesc::UINT8) {
     return writeSamples<std::uint8_t>(out, written, source, kept, Quantise<std::uint8_t>{255.0f},
                                       produce, librarySeconds);
   }
-  if (written == OIIO::TypeDesc::UINT16) {
+  if (!asFloat && written == OIIO::TypeDesc::UINT16) {
     return writeSamples<std::uint16_t>(out, written, source, kept,
                                        Quantise<std::uint16_t>{65535.0f}, produce, librarySeconds);
   }
@@ -510,11 +576,51 @@ bool canWriteFormat(const std::string& path) {
   return !formatOf(path, "output_format_list").empty();
 }
 
+void checkWriteAttributes(const std::string& outputPath, const WriteAttributes& attributes) {
+  std::string format = formatOf(outputPath, "output_format_list");
+  if (format == "term") {
+    throw HostError(outputPath, "the term format writes to the terminal, not to a file");
+  }
+  for (const auto& [name, value] : attributes) {
+    std::string given = "--write-attribute " + name + "=" + value;
+    std::string key = lowerCase(name);
+    if (key == "oiio:bitspersample" || key == "oiio:dither" || key == "oiio:unassociatedalpha" ||
+        key == "oiio:ioproxy") {
+      throw HostError(given, "would change the samples written (or where they go); not taken");
+    }
+    if (key != "compression" || format.empty()) continue;
+    const Compressions* known = nullptr;
+    for (const Compressions& c : kCompressions) {
+      if (format == c.format) known = &c;
+    }
+    if (!known) throw HostError(given, "the " + format + " writer has no compression to choose");
+    std::string chosen = compressionName(value);
+    std::size_t colon = value.find(':');
+    bool level = colon == std::string::npos ||
+                 (colon + 1 < value.size() &&
+                  value.find_first_not_of("0123456789", colon + 1) == std::string::npos);
+    std::string lossless = commaList(known->lossless);
+    if (*known->someTypes) {
+      lossless += "; pxr24 but for float samples, b44 and b44a but for half ones";
+    }
+    if (listed(known->lossy, chosen)) {
+      throw HostError(given, "would change the samples written (" + chosen +
+                                 " is lossy); lossless for " + format + ": " + lossless);
+    }
+    if (!(listed(known->lossless, chosen) || listed(known->someTypes, chosen)) || !level) {
+      throw HostError(given,
+                      "not a compression the " + format + " writer knows (lossless: " + lossless +
+                          (*known->lossy ? "; lossy: " : "") + commaList(known->lossy) + ")");
+    }
+  }
+}
+
 const WriteAttributes kPngWriteDefaults = {{"png:compressionLevel", "2"}, {"png:filter", "8"}};
 
 double writeImage(const std::string& path, const ImageFrame& source,
                   const WriteAttributes& attributes,
                   const std::function<void(FrameSink& sink)>& produce) {
+  checkWriteAttributes(path, attributes);
   double librarySeconds = 0;
   auto made = OIIO::ImageOutput::create(path);
   if (!made) {
@@ -542,7 +648,15 @@ double writeImage(const std::string& path, const ImageFrame& source,
     if (kept[k] == source.alphaChannel) layout.alpha_channel = k;
   }
   if (!made->supports("tiles")) layout.tile_width = layout.tile_height = layout.tile_depth = 0;
-  layout.attribute("oiio:UnassociatedAlpha", 1);
+  // Alpha stays as the input had it: a file without the mark keeps colour
+  // associated (premultiplied), as OpenEXR always does. A writer whose
+  // format keeps straight alpha then divides by alpha; a TIFF is marked.
+  bool associated = keepAlpha && in.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+  if (associated) {
+    layout.erase_attribute("oiio:UnassociatedAlpha");
+  } else {
+    layout.attribute("oiio:UnassociatedAlpha", 1);
+  }
   if (format == "png") {
     for (const auto& [name, value] : kPngWriteDefaults) setAttribute(layout, name, value);
   }
@@ -555,9 +669,9 @@ double writeImage(const std::string& path, const ImageFrame& source,
     // The writer goes before the proxy it writes to, and both before the file.
     FileWriteProxy proxy(file.descriptor());
     std::unique_ptr<OIIO::ImageOutput> out = std::move(made);
-    // OpenImageIO 2.4's TIFF writer cannot read back through a proxy, and
-    // loses the chain of directories when it adds an Exif one: libtiff
-    // writes the file by its name itself, and reports every failed write.
+    // Through a proxy, OpenImageIO 2.4's TIFF writer loses the chain of
+    // directories when it adds an Exif one: libtiff writes the file by its
+    // name, and reports a failed write (not at the close: see trialWrite).
     bool proxied = out->supports("ioproxy") && format != "tiff";
     if (proxied) out->set_ioproxy(&proxy);
     bool ok;
@@ -568,7 +682,9 @@ double writeImage(const std::string& path, const ImageFrame& source,
       librarySeconds += secondsSince(opening);
     }
     if (ok) {
-      ok = writeFrame(*out, source, kept, produce, librarySeconds);
+      checkCompressionFor(format, out->spec().format, attributes);
+      ok = writeFrame(*out, source, kept, associated && keepsStraightAlpha(format), produce,
+                      librarySeconds);
       LibraryMessages quiet;
       Clock::time_point closing = Clock::now();
       ok = out->close() && ok;

@@ -54,6 +54,14 @@ using WriteAttributes = std::vector<std::pair<std::string, std::string>>;
 // and takes twice as long as the module to do it).
 extern const WriteAttributes kPngWriteDefaults;
 
+// Throws a HostError unless every attribute keeps the samples written as
+// they are: a compression the writer for outputPath's format does not know,
+// or one that is lossy (OpenEXR's dwaa, TIFF's jpeg), is refused, and so
+// are the attributes that change the samples (oiio:BitsPerSample,
+// oiio:dither). A lossy format's own quality (jpeg:90) is taken. Also
+// refuses the term format, which writes to the terminal.
+void checkWriteAttributes(const std::string& outputPath, const WriteAttributes& attributes);
+
 // Runs the module for the output file path: produce is handed the sink for
 // the module's stores, which go straight into the file's samples in the shape
 // of source (its channels, data type and metadata, unless the format chosen
@@ -63,7 +71,9 @@ extern const WriteAttributes kPngWriteDefaults;
 // name; when anything fails or produce throws, nothing is left. Throws
 // HostError naming path (a full disk: "cannot write the image: no space left
 // on device"; no memory: "not enough memory for a W x H frame"). Gives the
-// seconds spent in the image library.
+// seconds spent in the image library. Alpha stays associated (colour
+// premultiplied) or not as in source; a format that holds straight alpha
+// only, as PNG does, has associated colour divided by alpha.
 double writeImage(const std::string& path, const ImageFrame& source,
                   const WriteAttributes& attributes,
                   const std::function<void(FrameSink& sink)>& produce);
