@@ -304,7 +304,7 @@ int runFilter(const FilterOptions& o) {
     throw HostError(o.output, "no image format is known for the extension \"" +
                                   fs::path(o.output).extension().string() + "\"");
   }
-  // PENDING checkWriteAttributes(out.fileFor(allFrames.front()), attributes);
+  checkWriteAttributes(out.fileFor(allFrames.front()), attributes);
   refuseClashes(o, in, out, allFrames, frames);
 
   // Temporary files of these outputs that a killed run left behind.
