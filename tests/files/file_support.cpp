@@ -1,10 +1,13 @@
 #include "tests/files/file_support.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 
 #include "runner/host/filter_instance.h"
 #include "runner/host/frame_access.h"
@@ -132,6 +135,48 @@ std::vector<std::string> filesIn(const std::string& folder) {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::string madeOnce(const std::string& name, const std::function<void(const std::string&)>& make) {
+  namespace fs = std::filesystem;
+  const std::string folder = std::string(ORU_TEST_TMP_DIR) + "/" + name;
+  if (fs::exists(folder + "/.made")) return folder;
+  const std::string mine = folder + ".making-" + std::to_string(getpid());
+  fs::remove_all(mine);
+  fs::create_directories(mine);
+  make(mine);
+  std::ofstream(mine + "/.made") << "";
+  std::error_code ec;
+  // A folder without the mark was left by a maker that died.
+  if (fs::exists(folder) && !fs::exists(folder + "/.made")) fs::remove_all(folder);
+  fs::rename(mine, folder, ec);
+  if (ec) fs::remove_all(mine);
+  return folder;
+}
+
+std::string fileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::map<std::string, std::string> filesWithBytes(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.is_regular_file()) files[entry.path().filename()] = fileBytes(entry.path());
+  }
+  return files;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+float noise(int x, int y, int c, int frame) {
+  std::uint32_t h =
+      static_cast<std::uint32_t>(x * 73856093 ^ y * 19349663 ^ c * 83492791 ^ frame * 2654435761u);
+  h ^= h >> 13;
+  h *= 0x5bd1e995;
+  return static_cast<float>((h >> 15) & 255) / 255.0f;
 }
 
 }  // namespace oru_file_test

@@ -6,6 +6,7 @@
 #include <OpenImageIO/imageio.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -56,5 +57,21 @@ OruRun runOru(const std::string& arguments);
 
 // The names in folder, sorted.
 std::vector<std::string> filesIn(const std::string& folder);
+
+// The test folder name, made once by make(folder) for every test process
+// that asks (ctest runs the cases of one suite side by side, each in a
+// process of its own): made in a folder of the maker's, then renamed into
+// place whole, so that no process sees it half made or has it remade under it.
+std::string madeOnce(const std::string& name, const std::function<void(const std::string&)>& make);
+
+// A file's bytes ("" when it cannot be read).
+std::string fileBytes(const std::string& path);
+// Every regular file in folder, by name, with its bytes.
+std::map<std::string, std::string> filesWithBytes(const std::string& folder);
+bool contains(const std::string& text, const std::string& part);
+
+// Per-pixel noise that no packing shrinks much (frames slow to write, and
+// too large for a small disk); frame picks another noise.
+float noise(int x, int y, int c, int frame = 0);
 
 }  // namespace oru_file_test

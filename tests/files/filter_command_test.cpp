@@ -20,10 +20,6 @@ using namespace oru_file_test;
 constexpr int kW = 40;
 constexpr int kH = 30;
 
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 // Every sample of a stored file against the reference planes, at the
 // file's bit depth.
 void expectMatches(const Stored& out, const Planes& expected, int alphaChannel) {
@@ -308,11 +304,6 @@ TEST(FilterFiles, KeepsTheMetadata) {
 }
 
 // ---- Settings ----------------------------------------------------------------------
-
-std::string fileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 TEST(FilterSettingsFiles, FlagsAndSettingsFilesGoTheSameWay) {
   std::string dir = oru_test::freshTempDir("files_settings");

@@ -22,33 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace oru_file_test;
 
-std::string bytesOf(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 void writeBytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::map<std::string, std::string> snapshot(const std::string& dir) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::directory_iterator(dir)) {
-    if (entry.is_regular_file()) files[entry.path().filename()] = bytesOf(entry.path());
-  }
-  return files;
-}
-
-bool has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-// Noise that no packing shrinks much, so that a small disk cannot hold it.
-float noise(int x, int y, int c) {
-  std::uint32_t h = static_cast<std::uint32_t>(x * 73856093 ^ y * 19349663 ^ c * 83492791);
-  h ^= h >> 13;
-  h *= 0x5bd1e995;
-  return static_cast<float>((h >> 15) & 255) / 255.0f;
 }
 
 // An uncompressed RGB TIFF with its directory before the pixels (as many
@@ -138,31 +113,36 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 class HostileFiles : public ::testing::TestWithParam<FileCase> {
  protected:
   static void SetUpTestSuite() {
-    in_ = oru_test::freshTempDir("hostile_files_inputs");
-    makeImage(in_ + "/a.png", 24, 16, 4, OIIO::TypeDesc::UINT8, jaggedPicture());
-    makeImage(in_ + "/noise.png", 512, 512, 4, OIIO::TypeDesc::UINT8, noise);
-    for (int f = 1; f <= 3; ++f)
-      fs::copy(in_ + "/noise.png", in_ + "/f.000" + std::to_string(f) + ".png");
-    makeImage(in_ + "/big.png", 3000, 3000, 4, OIIO::TypeDesc::UINT8, jaggedPicture());
-    makeImage(in_ + "/noise.jpg", 256, 256, 3, OIIO::TypeDesc::UINT8, noise);
-    OIIO::ImageSpec lzw;
-    lzw.attribute("compression", "lzw");
-    makeImage(in_ + "/noise.tif", 256, 256, 4, OIIO::TypeDesc::UINT8, noise, &lzw);
-    for (const char* name : {"noise.png", "noise.jpg"}) {
-      std::string whole = bytesOf(in_ + "/" + name);
-      writeBytes(in_ + "/cut-" + name, whole.substr(0, whole.size() / 2));
-    }
-    std::string tiff = bytesOf(in_ + "/noise.tif");
-    tiff.replace(tiff.size() / 2, 2000, 2000, 'Z');
-    writeBytes(in_ + "/damaged.tif", tiff);
-    std::string first = directoryFirstTiff(64, 64);
-    writeBytes(in_ + "/cut-first.tif", first.substr(0, first.size() / 2));
-    writeBytes(in_ + "/lie.png", lyingPng());
-    alphaTiffs(in_);
-    std::string locked = in_ + "/locked.png";
-    fs::copy(in_ + "/a.png", locked);
-    fs::permissions(locked, fs::perms::none);
-    inputs_ = new std::map<std::string, std::string>(snapshot(in_));
+    in_ = madeOnce("hostile_files_inputs", [](const std::string& in) {
+      makeImage(in + "/a.png", 24, 16, 4, OIIO::TypeDesc::UINT8, jaggedPicture());
+      makeImage(in + "/noise.png", 512, 512, 4, OIIO::TypeDesc::UINT8,
+                [](int x, int y, int c) { return noise(x, y, c); });
+      for (int f = 1; f <= 3; ++f)
+        fs::copy(in + "/noise.png", in + "/f.000" + std::to_string(f) + ".png");
+      makeImage(in + "/big.png", 3000, 3000, 4, OIIO::TypeDesc::UINT8, jaggedPicture());
+      makeImage(in + "/noise.jpg", 256, 256, 3, OIIO::TypeDesc::UINT8,
+                [](int x, int y, int c) { return noise(x, y, c); });
+      OIIO::ImageSpec lzw;
+      lzw.attribute("compression", "lzw");
+      makeImage(
+          in + "/noise.tif", 256, 256, 4, OIIO::TypeDesc::UINT8,
+          [](int x, int y, int c) { return noise(x, y, c); }, &lzw);
+      for (const char* name : {"noise.png", "noise.jpg"}) {
+        std::string whole = fileBytes(in + "/" + name);
+        writeBytes(in + "/cut-" + name, whole.substr(0, whole.size() / 2));
+      }
+      std::string tiff = fileBytes(in + "/noise.tif");
+      tiff.replace(tiff.size() / 2, 2000, 2000, 'Z');
+      writeBytes(in + "/damaged.tif", tiff);
+      std::string first = directoryFirstTiff(64, 64);
+      writeBytes(in + "/cut-first.tif", first.substr(0, first.size() / 2));
+      writeBytes(in + "/lie.png", lyingPng());
+      alphaTiffs(in);
+      std::string locked = in + "/locked.png";
+      fs::copy(in + "/a.png", locked);
+      fs::permissions(locked, fs::perms::none);
+    });
+    inputs_ = new std::map<std::string, std::string>(filesWithBytes(in_));
   }
 
   // The smallest ulimit -v (in KB) under which a small frame is filtered,
@@ -170,7 +150,8 @@ class HostileFiles : public ::testing::TestWithParam<FileCase> {
   // needs (its planes alone take 144 MB).
   static std::string memoryLimit() {
     static const std::string limit = [] {
-      const std::string dir = oru_test::freshTempDir("hostile_files_memory");
+      const std::string dir =
+          oru_test::freshTempDir("hostile_files_memory_" + std::to_string(getpid()));
       for (long kb = 256 << 10; kb < 4L << 20; kb += 64 << 10) {
         int code = -1;
         oru_test::commandOutput("cd '" + dir + "' && ulimit -v " + std::to_string(kb) + " && " +
@@ -196,7 +177,8 @@ bool says(const std::string& output, const std::string& words) {
   for (std::string part; std::getline(parts, part, '&');) {
     bool found = false;
     std::istringstream either(part);
-    for (std::string text; std::getline(either, text, '|');) found = found || has(output, text);
+    for (std::string text; std::getline(either, text, '|');)
+      found = found || contains(output, text);
     if (!found) return false;
   }
   return true;
@@ -212,7 +194,7 @@ TEST_P(HostileFiles, FailsAloneAndLeavesNothingHalfWritten) {
   // A disk that is full after 200 KB, where the system lets a test mount
   // one; else a file size limit of 4 KB, which fails writes the same way.
   bool mounted = false;
-  if (has(command, "{full}")) {
+  if (contains(command, "{full}")) {
     fs::create_directory(full);
     int code = -1;
     oru_test::commandOutput("mount -t tmpfs -o size=200k tmpfs '" + full + "' 2>&1", &code);
@@ -222,11 +204,11 @@ TEST_P(HostileFiles, FailsAloneAndLeavesNothingHalfWritten) {
       command = "trap '' XFSZ; ulimit -f 4; " + command;
     }
   }
-  if (has(command, "{memory}")) {
+  if (contains(command, "{memory}")) {
     if (memoryLimit().empty()) GTEST_SKIP() << "no memory limit lets a small frame through";
     command = replaced(command, "{memory}", memoryLimit());
   }
-  if (has(command, "{nobody}") && geteuid() == 0) {
+  if (contains(command, "{nobody}") && geteuid() == 0) {
     if (oru_test::commandOutput("command -v setpriv").empty()) {
       GTEST_SKIP() << "root reads any file, and setpriv is missing to run as nobody";
     }
@@ -246,7 +228,7 @@ TEST_P(HostileFiles, FailsAloneAndLeavesNothingHalfWritten) {
                           &code);
   ASSERT_EQ(code, 0) << c.setup;
   writeBytes(dir + "/run.sh", command + "\n");
-  const auto before = snapshot(dir);
+  const auto before = filesWithBytes(dir);
   const std::string output = oru_test::commandOutput(
       "cd '" + dir + "' && timeout -s KILL 60 sh run.sh 2>&1 </dev/null", &code);
   std::string leftOnDisk;
@@ -264,7 +246,7 @@ TEST_P(HostileFiles, FailsAloneAndLeavesNothingHalfWritten) {
   }
   EXPECT_EQ(leftOnDisk, "") << "left on the small disk";
 
-  const auto after = snapshot(dir);
+  const auto after = filesWithBytes(dir);
   std::istringstream written(c.outputs);
   std::set<std::string> outputs{std::istream_iterator<std::string>(written), {}};
   for (const auto& [name, bytes] : after) {
@@ -272,7 +254,7 @@ TEST_P(HostileFiles, FailsAloneAndLeavesNothingHalfWritten) {
         << c.name << " wrote " << name;
   }
   for (const std::string& name : outputs) EXPECT_TRUE(after.count(name)) << "no " << name;
-  EXPECT_TRUE(snapshot(in_) == *inputs_) << c.name << " changed an input";
+  EXPECT_TRUE(filesWithBytes(in_) == *inputs_) << c.name << " changed an input";
   if (c.check && !::testing::Test::HasFailure()) c.check(dir);
 }
 
