@@ -172,8 +172,9 @@ bool contains(const std::string& text, const std::string& part) {
 }
 
 float noise(int x, int y, int c, int frame) {
-  std::uint32_t h =
-      static_cast<std::uint32_t>(x * 73856093 ^ y * 19349663 ^ c * 83492791 ^ frame * 2654435761u);
+  // Unsigned arithmetic: the products wrap around by design.
+  const auto u = [](int v) { return static_cast<std::uint32_t>(v); };
+  std::uint32_t h = u(x) * 73856093u ^ u(y) * 19349663u ^ u(c) * 83492791u ^ u(frame) * 2654435761u;
   h ^= h >> 13;
   h *= 0x5bd1e995;
   return static_cast<float>((h >> 15) & 255) / 255.0f;
