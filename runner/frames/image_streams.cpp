@@ -6,6 +6,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
 
 namespace oru_runner {
 
@@ -109,17 +113,38 @@ int FileWriteProxy::finish() {
 
 namespace {
 
-// Where the calling thread's text for standard error goes while a
-// LibraryMessages of its lives.
-thread_local std::string* capture = nullptr;
+// Where each thread's text for standard error goes while a LibraryMessages
+// of its lives. Not thread_local: this code lives in a library the program
+// loads, and LeakSanitizer's scan of such a library's thread storage stops
+// the program at exit.
+std::mutex captureMutex;
+std::map<std::thread::id, std::string*>& captureTexts() {
+  static std::map<std::thread::id, std::string*> byThread;
+  return byThread;
+}
+
+std::string* capture() {
+  std::lock_guard<std::mutex> lock(captureMutex);
+  auto found = captureTexts().find(std::this_thread::get_id());
+  return found == captureTexts().end() ? nullptr : found->second;
+}
+
+void setCapture(std::string* text) {
+  std::lock_guard<std::mutex> lock(captureMutex);
+  if (text) {
+    captureTexts()[std::this_thread::get_id()] = text;
+  } else {
+    captureTexts().erase(std::this_thread::get_id());
+  }
+}
 
 constexpr std::size_t kKeptBytes = 4096;
 constexpr std::size_t kLineLength = 300;
 
 ssize_t writeStandardError(void*, const char* data, size_t size) {
-  if (capture) {
-    capture->append(data, size);
-    if (capture->size() > 2 * kKeptBytes) capture->erase(0, capture->size() - kKeptBytes);
+  if (std::string* text = capture()) {
+    text->append(data, size);
+    if (text->size() > 2 * kKeptBytes) text->erase(0, text->size() - kKeptBytes);
     return static_cast<ssize_t>(size);
   }
   for (size_t done = 0; done < size;) {
@@ -153,18 +178,18 @@ FILE* standardError = nullptr;
 
 }  // namespace
 
-LibraryMessages::LibraryMessages() : outer_(capture) {
+LibraryMessages::LibraryMessages() : outer_(capture()) {
   std::lock_guard<std::mutex> lock(routeMutex);
   if (captures++ == 0 && routingStream()) {
     std::fflush(stderr);
     standardError = stderr;
     stderr = routingStream();
   }
-  capture = &text_;
+  setCapture(&text_);
 }
 
 LibraryMessages::~LibraryMessages() {
-  capture = outer_;
+  setCapture(outer_);
   std::lock_guard<std::mutex> lock(routeMutex);
   if (--captures == 0 && standardError) {
     stderr = standardError;
