@@ -281,6 +281,17 @@ int runFilter(const FilterOptions& o) {
   }
   std::vector<int> frames = allFrames;
   if (!o.chunk.empty()) frames = sliceOf(allFrames, parseChunk(o.chunk));
+  // --skip-existing: an output that is there was finished by an earlier run
+  // (outputs only ever appear whole, by a rename), so its frame is left out.
+  std::vector<int> skipped;
+  if (o.skipExisting) {
+    std::vector<int> left;
+    for (int f : frames) {
+      std::error_code ec;
+      (fs::is_regular_file(out.fileFor(f), ec) ? skipped : left).push_back(f);
+    }
+    frames.swap(left);
+  }
   const WriteAttributes attributes = parseWriteAttributes(o.writeAttributes);
   const std::string modulePath = o.modulePath;
   const int cores = usableCores();
@@ -310,13 +321,25 @@ int runFilter(const FilterOptions& o) {
   // Temporary files of these outputs that a killed run left behind.
   std::vector<std::string> outputs;
   for (int f : frames) outputs.push_back(out.fileFor(f));
+  for (int f : skipped) outputs.push_back(out.fileFor(f));
   const int stale = removeStaleTemporaries(outputs);
   if (stale > 0 && o.verbose) {
     std::fprintf(stderr, "oru: removed %d temporary file%s left by an earlier run\n", stale,
                  stale == 1 ? "" : "s");
   }
 
+  if (o.verbose) {
+    for (int f : skipped) {
+      std::fprintf(stderr, "oru: %s exists, skipped\n", out.fileFor(f).c_str());
+    }
+  }
   keepFrameBuffersInTheHeap();
+  if (!in.isSequence() && !skipped.empty()) {
+    if (!o.quiet)
+      std::fprintf(stderr, "oru: %s exists, skipped (--skip-existing)\n", o.output.c_str());
+    saveSettings(o, settings);
+    return 0;
+  }
   if (!in.isSequence()) {
     installInterruptHandlers(false);
     OIIO::attribute("threads", cores);
@@ -334,8 +357,12 @@ int runFilter(const FilterOptions& o) {
     return 0;
   }
 
+  const std::string slice = o.chunk.empty() ? "" : "chunk " + o.chunk + ": ";
   if (frames.empty()) {
-    if (o.verbose) std::fprintf(stderr, "oru: chunk %s holds no frames\n", o.chunk.c_str());
+    if (!o.quiet) {
+      std::fprintf(stderr, "oru: %s%zu frames: 0 written, %zu skipped (outputs exist), 0 failed\n",
+                   slice.c_str(), skipped.size(), skipped.size());
+    }
     saveSettings(o, settings);
     return 0;
   }
@@ -395,10 +422,19 @@ int runFilter(const FilterOptions& o) {
                  stopRequested() ? "by an interrupt" : "after the first failure (--fail-fast)",
                  done - static_cast<int>(failed.size()), total, total - done);
   }
-  if (failed.empty() && done == total && (o.verbose || (!o.quiet && stderrIsTerminal()))) {
-    std::fprintf(stderr, "oru: %d frame%s written to %s by %d process%s (%.1f frames/s)\n", total,
-                 total == 1 ? "" : "s", o.output.c_str(), used, used == 1 ? "" : "es",
-                 progress.seconds() > 0 ? total / progress.seconds() : 0.0);
+  // The last line says what became of every frame of the run (or slice):
+  // what a batch system's log shows of a task.
+  if (!o.quiet) {
+    const int written = done - static_cast<int>(failed.size());
+    std::string line = "oru: " + slice + std::to_string(total + skipped.size()) +
+                       " frames: " + std::to_string(written) + " written, " +
+                       std::to_string(skipped.size()) + " skipped (outputs exist), " +
+                       std::to_string(failed.size()) + " failed";
+    if (done < total) line += ", " + std::to_string(total - done) + " not started";
+    char speed[96];
+    std::snprintf(speed, sizeof speed, "; %d process%s, %.1f frames/s", used, used == 1 ? "" : "es",
+                  progress.seconds() > 0 ? done / progress.seconds() : 0.0);
+    std::fprintf(stderr, "%s%s\n", line.c_str(), speed);
   }
   if (stopRequested()) return kInterruptedExit;
   if (!failed.empty() || done < total) return 1;

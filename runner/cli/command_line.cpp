@@ -114,6 +114,9 @@ CLI::App* addFilterCommand(CLI::App& app, FilterOptions& o) {
                    "compression=piz for EXR (default: the input's); may be repeated")
       ->allow_extra_args(false);
   command->add_flag("--fail-fast", o.failFast, "Stop a sequence at the first failed frame");
+  command->add_flag("--skip-existing", o.skipExisting,
+                    "Leave out frames whose output is there already (finished by an earlier "
+                    "run: outputs only appear whole), e.g. when a farm task runs again");
   command->add_flag("-q,--quiet", o.quiet, "No progress line and no summary");
   command->add_flag("-v,--verbose", o.verbose, "Name every file written");
   command->add_flag("--timing", o.timing,

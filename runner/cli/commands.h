@@ -35,8 +35,9 @@ struct FilterOptions {
   std::string saveSettingsFile;
   std::string frames;
   std::string chunk;
-  int jobs = 0;             // 0: the usable cores
-  bool noSequence = false;  // INPUT and OUTPUT are single files whatever they hold
+  int jobs = 0;               // 0: the usable cores
+  bool noSequence = false;    // INPUT and OUTPUT are single files whatever they hold
+  bool skipExisting = false;  // frames whose output is there are not done again
   bool failFast = false;
   bool quiet = false;
   bool verbose = false;
