@@ -15,8 +15,19 @@ target_compile_definitions(oru PRIVATE ORU_INSTALLED_MODULE_DIR="${ORU_INSTALLED
 
 install(TARGETS oru RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS oru_module oru_images LIBRARY DESTINATION ${ORU_INSTALL_MODULE_DIR})
+# The Python module (python/CMakeLists.txt), built for one python3 version.
+if(TARGET oru_python)
+  install(TARGETS oru_python LIBRARY DESTINATION ${ORU_INSTALL_PYTHON_DIR})
+  set(ORU_PYTHON_VERSION ${PYTHON_VERSION_MAJOR}.${PYTHON_VERSION_MINOR})
+  math(EXPR ORU_PYTHON_NEXT "${PYTHON_VERSION_MINOR} + 1")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS
+      "python3 (>= ${ORU_PYTHON_VERSION}~), python3 (<< ${PYTHON_VERSION_MAJOR}.${ORU_PYTHON_NEXT}), python3-numpy")
+endif()
 install(FILES README.md LICENSE examples/sample.png DESTINATION ${ORU_INSTALL_DOC_DIR})
 install(FILES docs/before-after.png DESTINATION ${ORU_INSTALL_DOC_DIR}/docs)
+# The farm job scripts the README quotes, ready to copy.
+install(PROGRAMS examples/farm/smooth.sbatch examples/farm/smooth-parallel.sh
+  DESTINATION ${ORU_INSTALL_DOC_DIR}/examples/farm)
 
 # The licence as a Debian copyright file (machine-readable format).
 file(READ ${CMAKE_SOURCE_DIR}/LICENSE ORU_LICENSE_TEXT)
@@ -72,9 +83,9 @@ set(CPACK_PACKAGE_DESCRIPTION
 host: it follows every edge of a frame, finds the stair-steps of aliased
 edges and blends them away in colour, alpha or both.
 
-This package holds the native module and oru, a command line that loads
-it as a host does to filter image files and frame sequences, and opens its
-options dialog.
+This package holds the native module, oru, a command line that loads it
+as a host does to filter image files and frame sequences and opens its
+options dialog, and the Python module oru that filters NumPy arrays.
 
 Licence: MIT.")
 include(CPack)
