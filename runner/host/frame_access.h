@@ -10,18 +10,9 @@
 #include <vector>
 
 #include "host/host_records.h"
+#include "runner/host/frame_sink.h"
 
 namespace oru_runner {
-
-// Where the filter's stores go when the host keeps no float output planes
-// (a writer that quantises each sample into the file's type as it comes).
-// Pixels are numbered row after row; stores outside the frame never arrive.
-class FrameSink {
- public:
-  virtual ~FrameSink() = default;
-  virtual void colour(std::size_t pixel, const float* rgb) = 0;
-  virtual void alpha(std::size_t pixel, float alpha) = 0;
-};
 
 class HostFrame {
  public:
