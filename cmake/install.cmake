@@ -18,10 +18,10 @@ install(TARGETS oru_module oru_images LIBRARY DESTINATION ${ORU_INSTALL_MODULE_D
 # The Python module (python/CMakeLists.txt), built for one python3 version.
 if(TARGET oru_python)
   install(TARGETS oru_python LIBRARY DESTINATION ${ORU_INSTALL_PYTHON_DIR})
-  set(ORU_PYTHON_VERSION ${PYTHON_VERSION_MAJOR}.${PYTHON_VERSION_MINOR})
-  math(EXPR ORU_PYTHON_NEXT "${PYTHON_VERSION_MINOR} + 1")
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "python3 (>= ${ORU_PYTHON_VERSION}~), python3 (<< ${PYTHON_VERSION_MAJOR}.${ORU_PYTHON_NEXT}), python3-numpy")
+  math(EXPR ORU_PYTHON_NEXT "${ORU_PYTHON_MINOR} + 1")
+  # CPack adds the libraries' packages (shlibdeps) to these.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3 (>= ${ORU_PYTHON_MAJOR}.${ORU_PYTHON_MINOR}~), \
+python3 (<< ${ORU_PYTHON_MAJOR}.${ORU_PYTHON_NEXT}), python3-numpy")
 endif()
 install(FILES README.md LICENSE examples/sample.png DESTINATION ${ORU_INSTALL_DOC_DIR})
 install(FILES docs/before-after.png DESTINATION ${ORU_INSTALL_DOC_DIR}/docs)
