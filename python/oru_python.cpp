@@ -114,6 +114,44 @@ class ArrayStores : public oru_kit::Stores {
   std::size_t channels_;
 };
 
+// One pixel of Channels samples, channelStride bytes apart, into the planes
+// at i: grey as R = G = B, alpha 1 where the image has none.
+template <typename T, int Channels>
+inline void readPixel(const char* pixel, py::ssize_t channelStride, float* const planes[4],
+                      std::size_t i) {
+  auto sample = [&](int c) {
+    return Samples<T>::in(*reinterpret_cast<const T*>(pixel + c * channelStride));
+  };
+  const float r = sample(0);
+  planes[0][i] = r;
+  planes[1][i] = Channels >= 3 ? sample(1) : r;
+  planes[2][i] = Channels >= 3 ? sample(2) : r;
+  planes[3][i] = Channels == 4 ? sample(3) : 1.0f;
+}
+
+// The image into four planes; rows of packed pixels take a loop whose
+// strides the compiler knows.
+template <typename T, int Channels>
+void readPlanes(const char* from, const Layout& l, std::array<std::vector<float>, 4>& planes) {
+  float* const to[4] = {planes[0].data(), planes[1].data(), planes[2].data(), planes[3].data()};
+  constexpr py::ssize_t size = sizeof(T);
+  const bool packed =
+      l.columnStride == Channels * size && (Channels == 1 || l.channelStride == size);
+  std::size_t i = 0;
+  for (py::ssize_t y = 0; y < l.height; ++y) {
+    const char* row = from + y * l.rowStride;
+    if (packed) {
+      for (py::ssize_t x = 0; x < l.width; ++x, ++i) {
+        readPixel<T, Channels>(row + x * Channels * size, size, to, i);
+      }
+    } else {
+      for (py::ssize_t x = 0; x < l.width; ++x, ++i) {
+        readPixel<T, Channels>(row + x * l.columnStride, l.channelStride, to, i);
+      }
+    }
+  }
+}
+
 template <typename T>
 py::array smoothAs(oru_kit::Filter& filter, const py::array& image) {
   const Layout l = layoutOf(image);
@@ -126,20 +164,16 @@ py::array smoothAs(oru_kit::Filter& filter, const py::array& image) {
     const std::size_t pixels = static_cast<std::size_t>(l.height) * l.width;
     std::array<std::vector<float>, 4> planes;
     for (auto& plane : planes) plane.resize(pixels);
-    std::size_t i = 0;
-    for (py::ssize_t y = 0; y < l.height; ++y) {
-      const char* row = from + y * l.rowStride;
-      for (py::ssize_t x = 0; x < l.width; ++x, ++i) {
-        const char* pixel = row + x * l.columnStride;
-        auto sample = [&](py::ssize_t c) {
-          return Samples<T>::in(*reinterpret_cast<const T*>(pixel + c * l.channelStride));
-        };
-        const float r = sample(0);
-        planes[0][i] = r;
-        planes[1][i] = l.channels >= 3 ? sample(1) : r;
-        planes[2][i] = l.channels >= 3 ? sample(2) : r;
-        planes[3][i] = l.channels == 4 ? sample(3) : 1.0f;
-      }
+    switch (l.channels) {
+      case 1:
+        readPlanes<T, 1>(from, l, planes);
+        break;
+      case 3:
+        readPlanes<T, 3>(from, l, planes);
+        break;
+      default:
+        readPlanes<T, 4>(from, l, planes);
+        break;
     }
     ArrayStores<T> stores(to, l.channels);
     filter.process(static_cast<int>(l.width), static_cast<int>(l.height), std::move(planes),
