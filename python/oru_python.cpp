@@ -250,7 +250,8 @@ DESCRIPTION
 
 SETTINGS
     target      "rgb", "alpha" or "rgba": what is smoothed
-    threshold   0 to 255: how strong an edge must be to be followed
+    threshold   0 to 255, edge sensitivity: two pixels differ where a channel
+                differs by more than 256 - threshold (higher finds more edges)
     strength    0 to 100: how much of the smoothing is applied
 
 ERRORS
@@ -303,31 +304,29 @@ PYBIND11_MODULE(oru, m) {
 
   m.def(
       "load_module", [m](const std::string& file) mutable { loadModule(m, file); }, py::arg("path"),
-      "load_module(path)\n\nUses the module file at path from now on (filters made before keep "
+      "Uses the module file at path from now on (filters made before keep\n"
       "theirs). OSError names the file when it cannot be loaded.");
 
   m.def(
       "smooth",
-      [](const py::handle& image, const std::string& target, int threshold, int strength) {
+      [](const py::object& image, const std::string& target, int threshold, int strength) {
         Filter filter(target, threshold, strength);
         return smoothImage(*filter.filter, image);
       },
       py::arg("image"), py::arg("target") = "rgba", py::arg("threshold") = 224,
       py::arg("strength") = 100,
-      "smooth(image, target='rgba', threshold=224, strength=100) -> array\n\n"
       "The image smoothed by a filter instance of its own: a new array of the\n"
       "same shape and dtype.");
 
   py::class_<Filter>(m, "Filter",
-                     "Filter(target='rgba', threshold=224, strength=100)\n\n"
                      "One filter instance, living from frame to frame of a sequence as\n"
                      "in the host. Use one Filter from one thread at a time.")
       .def(py::init<const std::string&, int, int>(), py::arg("target") = "rgba",
            py::arg("threshold") = 224, py::arg("strength") = 100)
       .def(
           "smooth",
-          [](Filter& f, const py::handle& image) { return smoothImage(*f.filter, image); },
-          py::arg("image"), "smooth(image) -> array\n\nThe next frame, smoothed: a new array.")
+          [](Filter& f, const py::object& image) { return smoothImage(*f.filter, image); },
+          py::arg("image"), "The next frame, smoothed: a new array.")
       .def_property(
           "target", [](const Filter& f) { return oru_kit::targetName(f.settings().target); },
           [](Filter& f, const std::string& name) {
@@ -338,7 +337,8 @@ PYBIND11_MODULE(oru, m) {
       .def_property(
           "threshold", [](const Filter& f) { return f.settings().threshold; },
           [](Filter& f, int v) { f.change([&](oru_kit::Settings& s) { s.threshold = v; }); },
-          "How strong an edge must be to be followed, 0 to 255.")
+          "Edge sensitivity, 0 to 255: two pixels differ where a channel differs\n"
+          "by more than 256 - threshold (higher finds more edges).")
       .def_property(
           "strength", [](const Filter& f) { return f.settings().strength; },
           [](Filter& f, int v) { f.change([&](oru_kit::Settings& s) { s.strength = v; }); },
