@@ -1,25 +1,16 @@
 #include "runner/frames/input_file.h"
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "runner/frames/atomic_file.h"
 #include "runner/host/host_error.h"
 
 namespace oru_runner {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::string lowerFirst(std::string text) {
-  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] + 32);
-  return text;
-}
-
-}  // namespace
 
 void requireRegularFile(const std::string& path) {
   std::error_code ec;
@@ -41,7 +32,7 @@ void requireRegularFile(const std::string& path) {
     default:
       break;
   }
-  if (ec) throw HostError(path, "cannot look at the file: " + lowerFirst(ec.message()));
+  if (ec) throw HostError(path, "cannot look at the file: " + errorText(ec.value()));
   throw HostError(path, "is not a regular file");
 }
 
@@ -54,10 +45,10 @@ std::string readSmallFile(const std::string& path, std::uintmax_t maxBytes) {
                               std::to_string(maxBytes) + ")");
   }
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw HostError(path, "cannot read the file: " + lowerFirst(std::strerror(errno)));
+  if (!in) throw HostError(path, "cannot read the file: " + errorText(errno));
   std::string bytes(static_cast<std::size_t>(maxBytes) + 1, '\0');
   in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (in.bad()) throw HostError(path, "cannot read the file: " + lowerFirst(std::strerror(errno)));
+  if (in.bad()) throw HostError(path, "cannot read the file: " + errorText(errno));
   bytes.resize(static_cast<std::size_t>(in.gcount()));
   if (bytes.size() > maxBytes) throw HostError(path, "the file is too large");
   return bytes;
