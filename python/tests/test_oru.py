@@ -30,9 +30,9 @@ def write(path, pixels, pixel_type):
     out = oiio.ImageOutput.create(path)
     h, w = pixels.shape[:2]
     channels = pixels.shape[2] if pixels.ndim == 3 else 1
-    spec = oiio.ImageSpec(w, h, channels, pixel_type)
-    spec.attribute("oiio:UnassociatedAlpha", 1)
-    assert out.open(path, spec)
+    layout = oiio.ImageSpec(w, h, channels, pixel_type)
+    layout.attribute("oiio:UnassociatedAlpha", 1)
+    assert out.open(path, layout)
     assert out.write_image(pixels)
     out.close()
 
