@@ -78,25 +78,23 @@ extern "C" void onEndWorker(int) {
   _exit(130);
 }
 
+// Handles signal with handler, one handler at a time: a second interrupt
+// waits for the first's handler.
+void handle(int signal, void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  sigaddset(&action.sa_mask, SIGINT);
+  sigaddset(&action.sa_mask, SIGTERM);
+  sigaction(signal, &action, nullptr);
+}
+
 }  // namespace
 
 void installInterruptHandlers(bool workerProcess) {
-  struct sigaction action {};
-  action.sa_handler = onInterrupt;
-  sigemptyset(&action.sa_mask);
-  // One handler at a time: a second signal waits for the first's handler.
-  sigaddset(&action.sa_mask, SIGINT);
-  sigaddset(&action.sa_mask, SIGTERM);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  if (workerProcess) {
-    struct sigaction end {};
-    end.sa_handler = onEndWorker;
-    sigemptyset(&end.sa_mask);
-    sigaddset(&end.sa_mask, SIGINT);
-    sigaddset(&end.sa_mask, SIGTERM);
-    sigaction(SIGUSR1, &end, nullptr);
-  }
+  handle(SIGINT, onInterrupt);
+  handle(SIGTERM, onInterrupt);
+  if (workerProcess) handle(SIGUSR1, onEndWorker);
 }
 
 bool stopRequested() {

@@ -57,39 +57,35 @@ bool matchTemporary(const std::string& name, const std::set<std::string>& bases,
   return *pid > 0;
 }
 
-}  // namespace
-
-int removeStaleTemporaries(const std::vector<std::string>& outputs) {
+// Removes the temporary files of outputs whose writer's pid remove(pid)
+// chooses; gives how many.
+template <typename Choose>
+int removeTemporaries(const std::vector<std::string>& outputs, Choose remove) {
   int removed = 0;
   for (const auto& [folder, bases] : byFolder(outputs)) {
     std::error_code ec;
     fs::directory_iterator it(folder, ec);
     if (ec) continue;
-    std::vector<fs::path> stale;
+    std::vector<fs::path> chosen;
     for (const fs::directory_entry& entry : it) {
       long pid = 0;
-      const std::string name = entry.path().filename().string();
-      if (matchTemporary(name, bases, &pid) && !running(pid)) stale.push_back(entry.path());
+      if (matchTemporary(entry.path().filename().string(), bases, &pid) && remove(pid)) {
+        chosen.push_back(entry.path());
+      }
     }
-    for (const fs::path& path : stale) removed += fs::remove(path, ec) ? 1 : 0;
+    for (const fs::path& path : chosen) removed += fs::remove(path, ec) ? 1 : 0;
   }
   return removed;
 }
 
+}  // namespace
+
+int removeStaleTemporaries(const std::vector<std::string>& outputs) {
+  return removeTemporaries(outputs, [](long pid) { return !running(pid); });
+}
+
 void removeTemporariesOf(const std::string& output, int pid) {
-  for (const auto& [folder, bases] : byFolder({output})) {
-    std::error_code ec;
-    fs::directory_iterator it(folder, ec);
-    if (ec) continue;
-    std::vector<fs::path> found;
-    for (const fs::directory_entry& entry : it) {
-      long writer = 0;
-      if (matchTemporary(entry.path().filename().string(), bases, &writer) && writer == pid) {
-        found.push_back(entry.path());
-      }
-    }
-    for (const fs::path& path : found) fs::remove(path, ec);
-  }
+  removeTemporaries({output}, [pid](long writer) { return writer == pid; });
 }
 
 }  // namespace oru_runner
