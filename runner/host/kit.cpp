@@ -1,8 +1,15 @@
 #include "runner/host/kit.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <filesystem>
+#if !defined(_WIN32)
+#include <mutex>
+#endif
 #include <new>
 #include <utility>
 
@@ -16,20 +23,83 @@
 namespace oru_kit {
 
 namespace fs = std::filesystem;
-using Lock = std::lock_guard<std::recursive_mutex>;
 
-std::recursive_mutex& moduleLock() {
-  static std::recursive_mutex lock;
+// A Windows critical section is recursive; the Windows cross build's thread
+// model has no std::recursive_mutex.
+#if defined(_WIN32)
+struct ModuleLock::Native {
+  Native() { InitializeCriticalSection(&section); }
+  ~Native() { DeleteCriticalSection(&section); }
+  void lock() { EnterCriticalSection(&section); }
+  void unlock() { LeaveCriticalSection(&section); }
+  CRITICAL_SECTION section;
+};
+#else
+struct ModuleLock::Native : std::recursive_mutex {};
+#endif
+
+ModuleLock::ModuleLock() : native_(std::make_unique<Native>()) {}
+ModuleLock::~ModuleLock() = default;
+void ModuleLock::lock() {
+  native_->lock();
+}
+void ModuleLock::unlock() {
+  native_->unlock();
+}
+
+ModuleLock& moduleLock() {
+  static ModuleLock lock;
   return lock;
 }
+
+namespace {
+
+// Holds the module lock for a scope.
+class Lock {
+ public:
+  explicit Lock(ModuleLock& lock) : lock_(lock) { lock_.lock(); }
+  ~Lock() { lock_.unlock(); }
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
+
+ private:
+  ModuleLock& lock_;
+};
+
+}  // namespace
+
+namespace {
+
+// The file of the program or library that holds address; empty when unknown.
+fs::path fileHolding(const void* address) {
+  if (!address) return {};
+#if defined(_WIN32)
+  HMODULE holder = nullptr;
+  if (!GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          static_cast<LPCSTR>(address), &holder)) {
+    return {};
+  }
+  char name[MAX_PATH];
+  DWORD length = GetModuleFileNameA(holder, name, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  return fs::path(std::string(name, length));
+#else
+  Dl_info info{};
+  if (!dladdr(address, &info) || !info.dli_fname) return {};
+  return fs::path(info.dli_fname);
+#endif
+}
+
+}  // namespace
 
 std::string findModule(const void* callerAddress, const std::string& installedFromCaller,
                        const char* buildPath) {
   std::error_code ec;
   fs::path installed;
-  Dl_info info{};
-  if (callerAddress && dladdr(callerAddress, &info) && info.dli_fname) {
-    fs::path folder = fs::absolute(info.dli_fname, ec).parent_path();
+  fs::path caller = fileHolding(callerAddress);
+  if (!caller.empty()) {
+    fs::path folder = fs::absolute(caller, ec).parent_path();
     fs::path beside = folder / "oru.p";
     if (fs::exists(beside, ec)) return beside.string();
     installed = (folder / installedFromCaller / "oru.p").lexically_normal();
@@ -52,6 +122,7 @@ std::string targetName(int target) {
 struct Module::Loaded {
   explicit Loaded(const std::string& path) : module(path) {
     module.activateHandler(oru_runner::hostLookup);
+    module.activateInterface(oru_runner::hostLookup);
   }
   oru_runner::LoadedModule module;
 };
@@ -115,22 +186,23 @@ void Filter::setSettings(const Settings& s) {
   setBlock(oru_runner::blockFromSettings({s.target, s.strength, s.threshold}));
 }
 
+FrameCalls Filter::run(int width, int height, std::array<std::vector<float>, 4>&& planes,
+                       Stores& stores) {
+  Lock lock(moduleLock());
+  oru_runner::HostFrame frame(width, height, std::move(planes), stores);
+  frame.run([&](const FilterAccess& access) { instance_->handle.process(access); });
+  return {frame.colourStores(), frame.alphaStores(), frame.rowFetches()};
+}
+
 void Filter::process(int width, int height, std::array<std::vector<float>, 4>&& planes,
                      Stores& stores) {
-  long colour = 0, alpha = 0;
-  {
-    Lock lock(moduleLock());
-    oru_runner::HostFrame frame(width, height, std::move(planes), stores);
-    frame.run([&](const FilterAccess& access) { instance_->handle.process(access); });
-    colour = frame.colourStores();
-    alpha = frame.alphaStores();
-  }
-  long pixels = static_cast<long>(width) * height;
-  if (colour < pixels || alpha < pixels) {
+  const FrameCalls calls = run(width, height, std::move(planes), stores);
+  const long pixels = static_cast<long>(width) * height;
+  if (calls.colourStores < pixels || calls.alphaStores < pixels) {
     throw Error(Error::kFrame, "the module did not store the whole frame (" +
-                                   std::to_string(colour) + " colour and " + std::to_string(alpha) +
-                                   " alpha stores for " + std::to_string(pixels) +
-                                   " pixels); it may be out of memory");
+                                   std::to_string(calls.colourStores) + " colour and " +
+                                   std::to_string(calls.alphaStores) + " alpha stores for " +
+                                   std::to_string(pixels) + " pixels); it may be out of memory");
   }
 }
 

@@ -1,8 +1,10 @@
 // The host kit: a module loaded as the host loads it, one filter instance,
 // its settings and its frames, behind one small header. It knows nothing of
-// image files, the command line or windows; the Python module is its
-// client. It is a facade over the classes beside it (LoadedModule,
-// FilterHandle, HostFrame), which the oru program uses directly.
+// image files, the command line or windows. The oru program's frame path,
+// the raw-frame host and every door (Python, GEGL, frei0r, OpenFX) are its
+// clients. It is a facade over the classes beside it (LoadedModule,
+// FilterHandle, HostFrame); only `oru describe` and `oru dialog`, which show
+// the module's own records and its dialog, use those directly.
 //
 // Every call into a loaded module (start-up, shut-down, an instance's
 // callbacks, a frame) runs under one process-wide lock: the module's
@@ -13,7 +15,6 @@
 #include <array>
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -33,9 +34,22 @@ class Error : public std::runtime_error {
   Kind kind_;
 };
 
-// The lock every call into a module is made under (recursive: a client may
-// hold it around several kit calls).
-std::recursive_mutex& moduleLock();
+// The lock every call into a module is made under. It is recursive, so a
+// client may hold it (std::lock_guard) around several kit calls.
+class ModuleLock {
+ public:
+  ModuleLock();
+  ~ModuleLock();
+  ModuleLock(const ModuleLock&) = delete;
+  ModuleLock& operator=(const ModuleLock&) = delete;
+  void lock();
+  void unlock();
+
+ private:
+  struct Native;
+  std::unique_ptr<Native> native_;
+};
+ModuleLock& moduleLock();
 
 // The module file a program finds: oru.p beside the file that holds
 // callerAddress (a function of the caller's), else oru.p in the folder
@@ -60,7 +74,7 @@ std::string targetName(int target);
 constexpr std::size_t kBlockSize = 120;
 using Block = std::array<char, kBlockSize>;
 
-// A loaded module with its filter server active. Loading and unloading run
+// A loaded module with its servers active, as the host activates them. Loading and unloading run
 // under the module lock. Throws Error(kModule) naming the file.
 class Module {
  public:
@@ -78,6 +92,14 @@ class Module {
 
 // Where a frame's results go, pixel by pixel (pixels numbered row after row).
 using Stores = oru_runner::FrameSink;
+
+// The calls the module made for one frame. Stores outside the frame are
+// counted here and never reach the stores.
+struct FrameCalls {
+  long colourStores = 0;
+  long alphaStores = 0;
+  long rowFetches = 0;
+};
 
 // One filter instance, living from frame to frame of a sequence. A Filter
 // itself is used by one thread at a time; the module lock covers the rest.
@@ -101,6 +123,8 @@ class Filter {
   // samples each (taken over), the results to stores. Throws Error(kFrame)
   // when the module did not store every pixel.
   void process(int width, int height, std::array<std::vector<float>, 4>&& planes, Stores& stores);
+  // The same without the check, for a host that reports the calls itself.
+  FrameCalls run(int width, int height, std::array<std::vector<float>, 4>&& planes, Stores& stores);
 
  private:
   std::shared_ptr<Module> module_;
