@@ -11,10 +11,12 @@
 // --odd-float-mode runs the module with the floating-point unit rounding
 // toward zero, and on 32-bit Windows with the x87 unit at single precision:
 // the module's results must not depend on the mode the host left it in.
+#include <array>
 #include <cfenv>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,30 +25,37 @@
 #endif
 
 #include "rawhost/raw_frames.h"
-#include "runner/host/filter_instance.h"
-#include "runner/host/frame_access.h"
-#include "runner/host/host_error.h"
-#include "runner/host/host_services.h"
-#include "runner/host/loaded_module.h"
+#include "runner/host/kit.h"
 
 namespace {
 
 using namespace oru_rawhost;
 
-RawResult processFrame(oru_runner::FilterHandle& filter, const RawFrame& in) {
-  oru_runner::HostFrame frame(in.width, in.height);
-  for (int c = 0; c < 4; ++c) frame.input(c) = in.planes[c];
-  filter.load(in.settings);
-  frame.run([&](const FilterAccess& access) { filter.process(access); });
+// The module's stores, kept as float planes.
+class PlaneStores : public oru_kit::Stores {
+ public:
+  explicit PlaneStores(RawPlanes& planes) : planes_(planes) {}
+  void colour(std::size_t pixel, const float* rgb) override {
+    for (int c = 0; c < 3; ++c) planes_.planes[c][pixel] = rgb[c];
+  }
+  void alpha(std::size_t pixel, float alpha) override { planes_.planes[3][pixel] = alpha; }
 
+ private:
+  RawPlanes& planes_;
+};
+
+RawResult processFrame(oru_kit::Filter& filter, const RawFrame& in) {
   RawResult result;
-  result.width = in.width;
-  result.height = in.height;
-  for (int c = 0; c < 4; ++c) result.planes[c] = frame.output(c);
-  result.colourStores = static_cast<std::uint32_t>(frame.colourStores());
-  result.alphaStores = static_cast<std::uint32_t>(frame.alphaStores());
-  result.rowFetches = static_cast<std::uint32_t>(frame.rowFetches());
-  result.saved = filter.save();
+  result.resize(in.width, in.height);
+  PlaneStores stores(result);
+  std::array<std::vector<float>, 4> planes;
+  for (int c = 0; c < 4; ++c) planes[c] = in.planes[c];
+  filter.setBlock(in.settings);
+  const oru_kit::FrameCalls calls = filter.run(in.width, in.height, std::move(planes), stores);
+  result.colourStores = static_cast<std::uint32_t>(calls.colourStores);
+  result.alphaStores = static_cast<std::uint32_t>(calls.alphaStores);
+  result.rowFetches = static_cast<std::uint32_t>(calls.rowFetches);
+  result.saved = filter.block();
   return result;
 }
 
@@ -55,10 +64,7 @@ int run(const std::string& modulePath, const std::string& framesPath,
   std::vector<RawFrame> frames = readFramesFile(framesPath);
   std::vector<RawResult> results;
   {
-    oru_runner::LoadedModule module(modulePath);
-    module.activateHandler(oru_runner::hostLookup);
-    module.activateInterface(oru_runner::hostLookup);
-    oru_runner::FilterHandle filter(module);
+    oru_kit::Filter filter(std::make_shared<oru_kit::Module>(modulePath));
     for (const RawFrame& frame : frames) results.push_back(processFrame(filter, frame));
   }
   writeResultsFile(resultsPath, results);
@@ -86,8 +92,6 @@ int main(int argc, char** argv) {
   }
   try {
     return run(argv[first], argv[first + 1], argv[first + 2]);
-  } catch (const oru_runner::HostError& e) {
-    std::fprintf(stderr, "oru_rawhost: %s\n", e.what());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "oru_rawhost: %s\n", e.what());
   }

@@ -21,15 +21,12 @@
 #include "runner/cli/progress.h"
 #include "runner/cli/workers.h"
 #include "runner/frames/file_roles.h"
-#include "runner/frames/frame_run.h"
 #include "runner/frames/frame_sequence.h"
 #include "runner/frames/image_io.h"
 #include "runner/frames/stale_temporaries.h"
-#include "runner/host/filter_instance.h"
 #include "runner/host/filter_settings.h"
 #include "runner/host/host_error.h"
-#include "runner/host/host_services.h"
-#include "runner/host/loaded_module.h"
+#include "runner/host/kit.h"
 
 namespace oru_runner {
 
@@ -118,8 +115,8 @@ class FrameFilter {
  public:
   FrameFilter(const std::string& modulePath, const SettingsBlock& block,
               const WriteAttributes& attributes)
-      : module_(modulePath), instance_(activated(module_)), attributes_(attributes) {
-    instance_.load(block);
+      : instance_(std::make_shared<oru_kit::Module>(modulePath)), attributes_(attributes) {
+    instance_.setBlock(block);
   }
 
   void run(const std::string& inFile, const std::string& outFile, FrameTimes& times) {
@@ -127,6 +124,8 @@ class FrameFilter {
       runFrame(inFile, outFile, times);
     } catch (const std::bad_alloc&) {
       throw HostError(inFile, "not enough memory to filter this frame");
+    } catch (const oru_kit::Error& e) {
+      throw HostError(inFile, e.what());
     }
   }
 
@@ -147,20 +146,13 @@ class FrameFilter {
     times.filter = 0;
     times.encode = writeImage(outFile, frame, attributes_, [&](FrameSink& sink) {
       Clock::time_point filtering = Clock::now();
-      HostFrame host(frame.width, frame.height, std::move(frame.planes), sink);
-      filterFrame(instance_, inFile, host);
+      instance_.process(frame.width, frame.height, std::move(frame.planes), sink);
       times.filter = seconds(filtering);
     });
     times.write = seconds(start) - times.filter;
   }
 
-  static const LoadedModule& activated(LoadedModule& module) {
-    module.activateHandler(hostLookup);
-    return module;
-  }
-
-  LoadedModule module_;
-  FilterHandle instance_;
+  oru_kit::Filter instance_;
   WriteAttributes attributes_;
 };
 
@@ -207,12 +199,10 @@ struct PreparedSettings {
   SettingsBlock save;
 };
 PreparedSettings prepareSettings(const FilterOptions& o, bool worker) {
-  LoadedModule module(o.modulePath);
-  module.activateHandler(hostLookup);
-  FilterHandle instance(module);
-  SettingsBlock block = settingsFor(o, instance.save());
-  instance.load(block);
-  PreparedSettings prepared{block, instance.save()};
+  oru_kit::Filter instance(std::make_shared<oru_kit::Module>(o.modulePath));
+  SettingsBlock block = settingsFor(o, instance.block());
+  instance.setBlock(block);
+  PreparedSettings prepared{block, instance.block()};
   if (!worker && o.verbose) {
     FilterSettings s = settingsFromBlock(prepared.save).value_or(FilterSettings{});
     std::fprintf(stderr, "oru: settings: target %s, strength %d, threshold %d\n",
