@@ -23,6 +23,10 @@ if(TARGET oru_python)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3 (>= ${ORU_PYTHON_MAJOR}.${ORU_PYTHON_MINOR}~), \
 python3 (<< ${ORU_PYTHON_MAJOR}.${ORU_PYTHON_NEXT}), python3-numpy")
 endif()
+# The OpenFX bundle (openfx/CMakeLists.txt), where OpenFX hosts look.
+if(TARGET oru_ofx)
+  install(TARGETS oru_ofx LIBRARY DESTINATION ${ORU_OFX_BINARY_DIR})
+endif()
 install(FILES README.md LICENSE examples/sample.png DESTINATION ${ORU_INSTALL_DOC_DIR})
 install(FILES docs/before-after.png DESTINATION ${ORU_INSTALL_DOC_DIR}/docs)
 # The farm job scripts the README quotes, ready to copy.
