@@ -298,11 +298,18 @@ OfxStatus mainEntry(const char* action, const void* handle, OfxPropertySetHandle
   } catch (const std::bad_alloc&) {
     return kOfxStatErrMemory;
   } catch (const std::exception& e) {
-    if (host) {
-      const auto* messages =
-          static_cast<const OfxMessageSuiteV1*>(host->fetchSuite(host->host, kOfxMessageSuite, 1));
-      if (messages)
-        messages->message(const_cast<void*>(handle), kOfxMessageError, "", "%s", e.what());
+    // What went wrong (a module that cannot be loaded, a frame not stored
+    // whole) to the host: on the instance, or with no handle where the
+    // handle is none (Load) or a descriptor's.
+    const auto* messages = host ? static_cast<const OfxMessageSuiteV1*>(
+                                      host->fetchSuite(host->host, kOfxMessageSuite, 1))
+                                : nullptr;
+    const bool onInstance = std::strcmp(action, kOfxActionLoad) &&
+                            std::strcmp(action, kOfxActionDescribe) &&
+                            std::strcmp(action, kOfxImageEffectActionDescribeInContext);
+    if (messages) {
+      messages->message(onInstance ? const_cast<void*>(handle) : nullptr, kOfxMessageError, "",
+                        "Oru: %s", e.what());
     }
     return kOfxStatFailed;
   }
