@@ -8,13 +8,12 @@
 // frame to frame and is used by one thread at a time, while the kit's
 // process-wide lock keeps the module's callbacks from ever running at once,
 // so several instances may render on several threads.
-#include <algorithm>
 #include <cstring>
 #include <exception>
+#include <initializer_list>
 #include <memory>
 #include <new>
 #include <string>
-#include <utility>
 
 #include "ofxImageEffect.h"
 #include "ofxMessage.h"
