@@ -1,7 +1,7 @@
 # What an install holds (cmake --install, and the .deb that CPack makes from
 # the same rules): the oru program and its image commands, the native
-# module, the man page and the documents. Nothing of the tests, benchmarks,
-# fuzzers or the raw frame host.
+# module, the OpenFX bundle, the man page and the documents. Nothing of the
+# tests, benchmarks, fuzzers or the raw frame host.
 include(GNUInstallDirs)
 
 set(ORU_INSTALL_MODULE_DIR ${CMAKE_INSTALL_LIBDIR}/oru)
@@ -22,6 +22,10 @@ if(TARGET oru_python)
   # CPack adds the libraries' packages (shlibdeps) to these.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3 (>= ${ORU_PYTHON_MAJOR}.${ORU_PYTHON_MINOR}~), \
 python3 (<< ${ORU_PYTHON_MAJOR}.${ORU_PYTHON_NEXT}), python3-numpy")
+endif()
+# The OpenFX bundle (openfx/CMakeLists.txt), where OpenFX hosts look.
+if(TARGET oru_ofx)
+  install(TARGETS oru_ofx LIBRARY DESTINATION ${ORU_OFX_BINARY_DIR})
 endif()
 install(FILES README.md LICENSE examples/sample.png DESTINATION ${ORU_INSTALL_DOC_DIR})
 install(FILES docs/before-after.png DESTINATION ${ORU_INSTALL_DOC_DIR}/docs)
@@ -85,7 +89,8 @@ edges and blends them away in colour, alpha or both.
 
 This package holds the native module, oru, a command line that loads it
 as a host does to filter image files and frame sequences and opens its
-options dialog, and the Python module oru that filters NumPy arrays.
+options dialog, the Python module oru that filters NumPy arrays, and the
+OpenFX plug-in Oru for compositors (/usr/OFX/Plugins/Oru.ofx.bundle).
 
 Licence: MIT.")
 include(CPack)
