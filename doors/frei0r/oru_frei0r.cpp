@@ -14,7 +14,6 @@ extern "C" {  // frei0r.h declares the entry points without C linkage
 }
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -26,6 +25,7 @@ extern "C" {  // frei0r.h declares the entry points without C linkage
 #include <vector>
 
 #include "doors/file_samples.h"
+#include "doors/frame_planes.h"
 #include "runner/host/kit.h"
 
 #ifndef ORU_BUILD_MODULE_PATH
@@ -188,13 +188,15 @@ void f0r_update(f0r_instance_t instance, double, const std::uint32_t* inframe,
   const std::size_t pixels = static_cast<std::size_t>(in->width) * in->height;
   const auto* from = reinterpret_cast<const std::uint8_t*>(inframe);
   auto* to = reinterpret_cast<std::uint8_t*>(outframe);
-  std::memmove(to, from, pixels * 4);  // what is not smoothed passes unchanged
-  if (!in->colour && !in->alpha) return;
+  if (!in->colour && !in->alpha) {  // nothing to smooth: the frame passes unchanged
+    std::memmove(to, from, pixels * 4);
+    return;
+  }
   try {
-    std::array<std::vector<float>, 4> planes;
-    for (auto& plane : planes) plane.resize(pixels);
-    for (std::size_t i = 0; i < pixels; ++i) {
-      for (int c = 0; c < 4; ++c) planes[c][i] = Bytes::in(from[i * 4 + c]);
+    oru_doors::Planes planes;
+    for (std::size_t c = 0; c < planes.size(); ++c) {
+      planes[c] = oru_doors::makePlane(pixels);
+      for (std::size_t i = 0; i < pixels; ++i) planes[c][i] = Bytes::in(from[i * 4 + c]);
     }
     FrameStores stores(to);
     in->filter.process(static_cast<int>(in->width), static_cast<int>(in->height), std::move(planes),

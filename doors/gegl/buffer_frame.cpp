@@ -1,13 +1,14 @@
 #include "doors/gegl/buffer_frame.h"
 
-#include <algorithm>
-#include <array>
 #include <cstdint>
+#include <exception>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "doors/file_samples.h"
+#include "doors/frame_planes.h"
 
 namespace oru_gegl {
 namespace {
@@ -30,19 +31,38 @@ class PixelStores : public oru_kit::Stores {
   T* pixels_;
 };
 
+// Interleaved samples into planes, a plane a task on GEGL's threads (a
+// failure there is thrown again here).
+template <typename T>
+oru_doors::Planes planesOf(const std::vector<T>& samples, std::size_t pixels) {
+  oru_doors::Planes planes;
+  std::mutex guard;
+  std::exception_ptr failure;
+  gegl_parallel_distribute_range(planes.size(), 0.0, [&](gsize first, gsize count) {
+    try {
+      for (gsize c = first; c < first + count; ++c) {
+        planes[c] = oru_doors::makePlane(pixels);
+        for (std::size_t i = 0; i < pixels; ++i) planes[c][i] = Samples<T>::in(samples[i * 4 + c]);
+      }
+    } catch (...) {
+      std::lock_guard<std::mutex> hold(guard);
+      failure = std::current_exception();
+    }
+  });
+  if (failure) std::rethrow_exception(failure);
+  return planes;
+}
+
+// The box of input, read once as interleaved samples that then take the
+// results.
 template <typename T>
 void smoothAs(oru_kit::Filter& filter, GeglBuffer* input, GeglBuffer* output,
               const GeglRectangle& box, const Babl* format) {
   const std::size_t pixels = static_cast<std::size_t>(box.width) * box.height;
   std::vector<T> samples(pixels * 4);
   gegl_buffer_get(input, &box, 1.0, format, samples.data(), GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
-  std::array<std::vector<float>, 4> planes;
-  for (auto& plane : planes) plane.resize(pixels);
-  for (std::size_t i = 0; i < pixels; ++i) {
-    for (int c = 0; c < 4; ++c) planes[c][i] = Samples<T>::in(samples[i * 4 + c]);
-  }
-  // What the module leaves unstored stays as it came in.
-  PixelStores<T> stores(samples.data());
+  oru_doors::Planes planes = planesOf(samples, pixels);
+  PixelStores<T> stores(samples.data());  // what the module does not store stays as it came
   filter.process(box.width, box.height, std::move(planes), stores);
   gegl_buffer_set(output, &box, 0, format, samples.data(), GEGL_AUTO_ROWSTRIDE);
 }
