@@ -84,7 +84,9 @@ GeglRectangle inputBox(GeglOperation* operation) {
   return box ? *box : GeglRectangle{0, 0, 0, 0};
 }
 
-GeglRectangle wholeInput(GeglOperation* operation, const gchar*, const GeglRectangle*) {
+// Any part of the output needs the whole input, and a change anywhere in the
+// input can move the smoothing anywhere along its lines.
+GeglRectangle wholeImage(GeglOperation* operation, const gchar*, const GeglRectangle*) {
   return inputBox(operation);
 }
 
@@ -115,14 +117,15 @@ static void gegl_op_class_init(GeglOpClass* klass) {
   GeglOperationClass* operation_class = GEGL_OPERATION_CLASS(klass);
   GeglOperationFilterClass* filter_class = GEGL_OPERATION_FILTER_CLASS(klass);
   operation_class->prepare = prepare;
-  operation_class->get_required_for_output = wholeInput;
+  operation_class->get_required_for_output = wholeImage;
+  operation_class->get_invalidated_by_change = wholeImage;
   operation_class->get_cached_region = wholeOutput;
   operation_class->threaded = FALSE;  // one call sees the whole image
   operation_class->want_in_place = FALSE;
   filter_class->process = process;
   gegl_operation_class_set_keys(
       operation_class, "name", "oru:smooth", "title", "Oru Smooth Edges", "categories",
-      "enhance:antialias", "reference-hash", "", "description",
+      "enhance:antialias", "description",
       "Finds the jagged stair-steps of edges and blends them away, in colour, alpha or both",
       nullptr);
 }

@@ -24,21 +24,23 @@ SETTINGS = {
                      ["target=alpha", "threshold=255", "strength=30"], "1|0.3|n|y"),
 }
 TILED = {"GEGL_TILE_SIZE": "16x16", "GEGL_THREADS": "2"}
+# Part of the output asked for (gegl:crop after the operation): x, y, w, h.
+PART = (150, 100, 37, 21)
 
-# door, picture, settings, extra environment
+# door, picture, settings, extra environment, part of the output
 CASES = [
-    ("gegl", "sample", "defaults", {}),
-    ("gegl", "sample", "rgb-200-60", {}),
-    ("gegl", "sample", "defaults", TILED),
-    ("gegl", "sample", "alpha-255-30", TILED),
-    ("gegl", "rgb", "defaults", TILED),
-    ("gegl", "1x1", "defaults", {}),
-    ("gegl", "1x9", "defaults", {}),
-    ("frei0r", "sample", "defaults", {}),
-    ("frei0r", "sample", "rgb-200-60", {}),
-    ("frei0r", "sample", "alpha-255-30", {}),
-    ("frei0r", "rgb", "defaults", {}),
-    ("frei0r", "9x1", "rgb-200-60", {}),
+    ("gegl", "sample", "defaults", {}, None),
+    ("gegl", "sample", "rgb-200-60", {}, None),
+    ("gegl", "sample", "defaults", TILED, None),
+    ("gegl", "sample", "alpha-255-30", TILED, PART),
+    ("gegl", "rgb", "defaults", TILED, None),
+    ("gegl", "1x1", "defaults", {}, None),
+    ("gegl", "1x9", "defaults", {}, None),
+    ("frei0r", "sample", "defaults", {}, None),
+    ("frei0r", "sample", "rgb-200-60", {}, None),
+    ("frei0r", "sample", "alpha-255-30", {}, None),
+    ("frei0r", "rgb", "defaults", {}, None),
+    ("frei0r", "9x1", "rgb-200-60", {}, None),
 ]
 
 
@@ -85,9 +87,11 @@ def gegl_env(folder, extra=None):
     return dict(os.environ, GEGL_PATH=f"{folder}:{system}", **(extra or {}))
 
 
-def run_door(door, given, written, settings, extra=None, folder=None):
+def run_door(door, given, written, settings, extra=None, folder=None, part=None):
     if door == "gegl":
         command = ["gegl", "-i", given, "-o", written, "--", "oru:smooth", *SETTINGS[settings][1]]
+        if part:
+            command += ["gegl:crop", *(f"{k}={v}" for k, v in zip(["x", "y", "width", "height"], part))]
         env = gegl_env(folder or GEGL_DIR, extra)
     else:
         params = SETTINGS[settings][2]
@@ -112,15 +116,19 @@ def same_pixels(door_out, expected):
         assert (door_out[:, :, 3] == 255).all()
 
 
-@pytest.mark.parametrize("door,picture,settings,extra", CASES,
-                         ids=[f"{d}-{p}-{s}{'-tiled' if e else ''}" for d, p, s, e in CASES])
-def test_equals_oru_filter(door, picture, settings, extra, pictures, tmp_path):
+@pytest.mark.parametrize(
+    "door,picture,settings,extra,part", CASES,
+    ids=[f"{d}-{p}-{s}{'-tiled' if e else ''}{'-part' if c else ''}" for d, p, s, e, c in CASES])
+def test_equals_oru_filter(door, picture, settings, extra, part, pictures, tmp_path):
     need(door)
     given = pictures[picture]
-    done = run_door(door, given, str(tmp_path / "door.png"), settings, extra)
+    done = run_door(door, given, str(tmp_path / "door.png"), settings, extra, part=part)
     assert done.returncode == 0, done.stderr
-    same_pixels(read(str(tmp_path / "door.png")),
-                oru_filter(given, str(tmp_path / "oru.png"), settings))
+    expected = oru_filter(given, str(tmp_path / "oru.png"), settings)
+    if part:
+        x, y, w, h = part
+        expected = expected[y:y + h, x:x + w]
+    same_pixels(read(str(tmp_path / "door.png")), expected)
 
 
 def test_frei0r_sequence_equals_oru_filter(pictures, tmp_path):
