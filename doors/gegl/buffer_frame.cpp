@@ -67,17 +67,16 @@ void smoothAs(oru_kit::Filter& filter, GeglBuffer* input, GeglBuffer* output,
   gegl_buffer_set(output, &box, 0, format, samples.data(), GEGL_AUTO_ROWSTRIDE);
 }
 
-bool perceptual(const Babl* format) {
-  const std::string model = babl_get_name(babl_format_get_model(format));
-  return model.find('\'') != std::string::npos || model.find('~') != std::string::npos;
-}
-
 }  // namespace
 
 const Babl* workingFormat(const Babl* source) {
-  const bool eightBit = source && babl_format_get_type(source, 0) == babl_type("u8");
-  const bool linear = source && !perceptual(source);
-  const std::string name = std::string(linear ? "RGBA" : "R'G'B'A") + (eightBit ? " u8" : " float");
+  if (!source) return babl_format("R'G'B'A float");
+  const int flags = babl_get_model_flags(babl_format_get_model(source));
+  const bool associated = flags & BABL_MODEL_FLAG_ASSOCIATED;
+  std::string name = flags & BABL_MODEL_FLAG_LINEAR       ? (associated ? "RaGaBaA" : "RGBA")
+                     : flags & BABL_MODEL_FLAG_PERCEPTUAL ? (associated ? "R~aG~aB~aA" : "R~G~B~A")
+                                                          : (associated ? "R'aG'aB'aA" : "R'G'B'A");
+  name += babl_format_get_type(source, 0) == babl_type("u8") ? " u8" : " float";
   return babl_format_with_space(name.c_str(), source);
 }
 

@@ -8,9 +8,9 @@
 
 namespace oru_gegl {
 
-// Straight (not premultiplied) RGBA in the source's own encoding and space:
-// perceptual where the source is perceptual, linear where it is linear;
-// 8-bit where the source is 8-bit, float otherwise.
+// RGBA in the source's own encoding and space: linear, perceptual or with
+// the space's curve, straight or premultiplied alpha, as the source has
+// them; 8-bit where the source is 8-bit, float otherwise.
 const Babl* workingFormat(const Babl* source);
 
 // Reads box of input in format, runs filter over it, writes the results to

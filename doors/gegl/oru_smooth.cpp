@@ -2,9 +2,10 @@
 // buffer through the host kit. The scan follows whole lines, so the
 // operation asks for the whole input whatever part of the output is wanted
 // and computes the whole output at once. The module is handed the image in
-// its own encoding: perceptual data stays perceptual, linear data linear,
-// premultiplied alpha is divided out; 8-bit buffers go over as the oru
-// command line reads an 8-bit file and come back quantised as it writes one.
+// its own encoding, as the oru command line hands over a file's samples as
+// stored: perceptual data stays perceptual, linear data linear, premultiplied
+// colour premultiplied; 8-bit buffers go over as the command line reads an
+// 8-bit file and come back quantised as it writes one.
 #ifdef GEGL_PROPERTIES
 // GEGL's property list, not C++ statements: clang-format leaves it be.
 // clang-format off

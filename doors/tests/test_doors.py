@@ -36,6 +36,7 @@ CASES = [
     ("gegl", "rgb", "defaults", TILED, None),
     ("gegl", "1x1", "defaults", {}, None),
     ("gegl", "1x9", "defaults", {}, None),
+    ("gegl", "exr", "rgb-200-60", {}, None),
     ("frei0r", "sample", "defaults", {}, None),
     ("frei0r", "sample", "rgb-200-60", {}, None),
     ("frei0r", "sample", "alpha-255-30", {}, None),
@@ -44,13 +45,13 @@ CASES = [
 ]
 
 
-def read(path):
-    """The samples as stored, as 8-bit (16-bit files rounded to 8)."""
+def read(path, pixel_type="uint8"):
+    """The samples as stored (16-bit files rounded to 8 bits)."""
     config = oiio.ImageSpec()
     config.attribute("oiio:UnassociatedAlpha", 1)
     image = oiio.ImageInput.open(path, config)
     assert image, oiio.geterror()
-    pixels = image.read_image("uint8")
+    pixels = image.read_image(pixel_type)
     image.close()
     return pixels
 
@@ -72,6 +73,9 @@ def pictures(tmp_path_factory):
                          ("1x9", sample[100:109, 150:151]), ("9x1", sample[100:101, 150:159])]:
         made[name] = str(folder / f"{name}.png")
         write(made[name], np.ascontiguousarray(pixels))
+    # Linear half floats with premultiplied colour, as renderers write EXR.
+    made["exr"] = str(folder / "sample.exr")
+    assert oiio.ImageBuf(SAMPLE).write(made["exr"], "half")
     return made
 
 
@@ -102,16 +106,17 @@ def run_door(door, given, written, settings, extra=None, folder=None, part=None)
     return subprocess.run(command, env=env, capture_output=True, text=True)
 
 
-def oru_filter(given, written, settings):
+def oru_filter(given, written, settings, pixel_type="uint8"):
     subprocess.run([PROGRAM, "filter", given, "-o", written, "--quiet", *SETTINGS[settings][0]],
                    check=True)
-    return read(written)
+    return read(written, pixel_type)
 
 
 def same_pixels(door_out, expected):
-    """Colour equal; alpha equal, or opaque where the picture had none."""
+    """Colour equal; alpha equal, or opaque where the picture had none.
+    Floats up to half precision (oru writes half, gegl float)."""
     channels = expected.shape[2]
-    np.testing.assert_array_equal(door_out[:, :, :channels], expected)
+    np.testing.assert_allclose(door_out[:, :, :channels], expected, rtol=0, atol=1e-3)
     if channels == 3:
         assert (door_out[:, :, 3] == 255).all()
 
@@ -122,13 +127,15 @@ def same_pixels(door_out, expected):
 def test_equals_oru_filter(door, picture, settings, extra, part, pictures, tmp_path):
     need(door)
     given = pictures[picture]
-    done = run_door(door, given, str(tmp_path / "door.png"), settings, extra, part=part)
+    kind, pixel_type = ("exr", "float") if picture == "exr" else ("png", "uint8")
+    written = str(tmp_path / f"door.{kind}")
+    done = run_door(door, given, written, settings, extra, part=part)
     assert done.returncode == 0, done.stderr
-    expected = oru_filter(given, str(tmp_path / "oru.png"), settings)
+    expected = oru_filter(given, str(tmp_path / f"oru.{kind}"), settings, pixel_type)
     if part:
         x, y, w, h = part
         expected = expected[y:y + h, x:x + w]
-    same_pixels(read(str(tmp_path / "door.png")), expected)
+    same_pixels(read(written, pixel_type), expected)
 
 
 def test_frei0r_sequence_equals_oru_filter(pictures, tmp_path):
