@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "doors/file_samples.h"
+
 namespace oru_doors {
 
 using Planes = std::array<std::vector<float>, 4>;
@@ -24,6 +26,15 @@ inline std::vector<float> makePlane(std::size_t pixels) {
   const auto end = reinterpret_cast<std::uintptr_t>(plane.data() + pixels) & ~(kHuge - 1);
   if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
   plane.resize(pixels);
+  return plane;
+}
+
+// One channel of interleaved RGBA samples as a plane, the samples read as
+// the oru program reads a file of their type.
+template <typename T>
+std::vector<float> planeOf(const T* rgba, std::size_t pixels, std::size_t channel) {
+  std::vector<float> plane = makePlane(pixels);
+  for (std::size_t i = 0; i < pixels; ++i) plane[i] = FileSamples<T>::in(rgba[i * 4 + channel]);
   return plane;
 }
 

@@ -24,8 +24,8 @@ extern "C" {  // frei0r.h declares the entry points without C linkage
 #include <utility>
 #include <vector>
 
-#include "doors/file_samples.h"
 #include "doors/frame_planes.h"
+#include "doors/rgba_stores.h"
 #include "runner/host/kit.h"
 
 #ifndef ORU_BUILD_MODULE_PATH
@@ -50,8 +50,6 @@ std::shared_ptr<oru_kit::Module> loadedModule() {
   return sharedModule;
 }
 
-using Bytes = oru_doors::FileSamples<std::uint8_t>;
-
 enum Param { kThreshold, kStrength, kColour, kAlpha, kParams };
 
 struct Instance {
@@ -59,18 +57,6 @@ struct Instance {
   unsigned width, height;
   oru_kit::Filter filter;
   bool colour = true, alpha = true;  // the Target, as two switches
-};
-
-class FrameStores : public oru_kit::Stores {
- public:
-  explicit FrameStores(std::uint8_t* frame) : frame_(frame) {}
-  void colour(std::size_t pixel, const float* rgb) override {
-    for (int c = 0; c < 3; ++c) frame_[pixel * 4 + c] = Bytes::out(rgb[c]);
-  }
-  void alpha(std::size_t pixel, float alpha) override { frame_[pixel * 4 + 3] = Bytes::out(alpha); }
-
- private:
-  std::uint8_t* frame_;
 };
 
 int scaled(double value, int top) {
@@ -194,11 +180,8 @@ void f0r_update(f0r_instance_t instance, double, const std::uint32_t* inframe,
   }
   try {
     oru_doors::Planes planes;
-    for (std::size_t c = 0; c < planes.size(); ++c) {
-      planes[c] = oru_doors::makePlane(pixels);
-      for (std::size_t i = 0; i < pixels; ++i) planes[c][i] = Bytes::in(from[i * 4 + c]);
-    }
-    FrameStores stores(to);
+    for (std::size_t c = 0; c < planes.size(); ++c) planes[c] = oru_doors::planeOf(from, pixels, c);
+    oru_doors::RgbaStores<std::uint8_t> stores(to);
     in->filter.process(static_cast<int>(in->width), static_cast<int>(in->height), std::move(planes),
                        stores);
   } catch (const std::exception& e) {

@@ -7,29 +7,11 @@
 #include <utility>
 #include <vector>
 
-#include "doors/file_samples.h"
 #include "doors/frame_planes.h"
+#include "doors/rgba_stores.h"
 
 namespace oru_gegl {
 namespace {
-
-template <typename T>
-using Samples = oru_doors::FileSamples<T>;
-
-template <typename T>
-class PixelStores : public oru_kit::Stores {
- public:
-  explicit PixelStores(T* pixels) : pixels_(pixels) {}
-  void colour(std::size_t pixel, const float* rgb) override {
-    for (int c = 0; c < 3; ++c) pixels_[pixel * 4 + c] = Samples<T>::out(rgb[c]);
-  }
-  void alpha(std::size_t pixel, float alpha) override {
-    pixels_[pixel * 4 + 3] = Samples<T>::out(alpha);
-  }
-
- private:
-  T* pixels_;
-};
 
 // Interleaved samples into planes, a plane a task on GEGL's threads (a
 // failure there is thrown again here).
@@ -41,8 +23,7 @@ oru_doors::Planes planesOf(const std::vector<T>& samples, std::size_t pixels) {
   gegl_parallel_distribute_range(planes.size(), 0.0, [&](gsize first, gsize count) {
     try {
       for (gsize c = first; c < first + count; ++c) {
-        planes[c] = oru_doors::makePlane(pixels);
-        for (std::size_t i = 0; i < pixels; ++i) planes[c][i] = Samples<T>::in(samples[i * 4 + c]);
+        planes[c] = oru_doors::planeOf(samples.data(), pixels, c);
       }
     } catch (...) {
       std::lock_guard<std::mutex> hold(guard);
@@ -62,7 +43,8 @@ void smoothAs(oru_kit::Filter& filter, GeglBuffer* input, GeglBuffer* output,
   std::vector<T> samples(pixels * 4);
   gegl_buffer_get(input, &box, 1.0, format, samples.data(), GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
   oru_doors::Planes planes = planesOf(samples, pixels);
-  PixelStores<T> stores(samples.data());  // what the module does not store stays as it came
+  oru_doors::RgbaStores<T> stores(
+      samples.data());  // what the module does not store stays as it came
   filter.process(box.width, box.height, std::move(planes), stores);
   gegl_buffer_set(output, &box, 0, format, samples.data(), GEGL_AUTO_ROWSTRIDE);
 }
