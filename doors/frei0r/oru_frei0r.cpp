@@ -143,7 +143,11 @@ void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int index) 
       return;
   }
   s.target = in->colour ? (in->alpha ? 2 : 0) : 1;
-  in->filter.setSettings(s);  // in range by construction
+  try {
+    in->filter.setSettings(s);  // in range by construction; the module may still refuse
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "oru: setting not taken: %s\n", e.what());
+  }
 }
 
 void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int index) {

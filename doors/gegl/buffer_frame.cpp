@@ -35,7 +35,7 @@ oru_doors::Planes planesOf(const std::vector<T>& samples, std::size_t pixels) {
 }
 
 // The box of input, read once as interleaved samples that then take the
-// results.
+// results (what the module does not store stays as it came).
 template <typename T>
 void smoothAs(oru_kit::Filter& filter, GeglBuffer* input, GeglBuffer* output,
               const GeglRectangle& box, const Babl* format) {
@@ -43,8 +43,7 @@ void smoothAs(oru_kit::Filter& filter, GeglBuffer* input, GeglBuffer* output,
   std::vector<T> samples(pixels * 4);
   gegl_buffer_get(input, &box, 1.0, format, samples.data(), GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
   oru_doors::Planes planes = planesOf(samples, pixels);
-  oru_doors::RgbaStores<T> stores(
-      samples.data());  // what the module does not store stays as it came
+  oru_doors::RgbaStores<T> stores(samples.data());
   filter.process(box.width, box.height, std::move(planes), stores);
   gegl_buffer_set(output, &box, 0, format, samples.data(), GEGL_AUTO_ROWSTRIDE);
 }
