@@ -53,9 +53,11 @@ std::shared_ptr<oru_kit::Module> loadedModule() {
 enum Param { kThreshold, kStrength, kColour, kAlpha, kParams };
 
 struct Instance {
-  Instance(unsigned w, unsigned h) : width(w), height(h), filter(loadedModule()) {}
+  Instance(unsigned w, unsigned h)
+      : width(w), height(h), filter(loadedModule()), settings(filter.settings()) {}
   unsigned width, height;
   oru_kit::Filter filter;
+  oru_kit::Settings settings;        // as last handed to the filter
   bool colour = true, alpha = true;  // the Target, as two switches
 };
 
@@ -125,7 +127,7 @@ void f0r_destruct(f0r_instance_t instance) {
 void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
   auto* in = static_cast<Instance*>(instance);
   const double value = *static_cast<const double*>(param);
-  oru_kit::Settings s = in->filter.settings();
+  oru_kit::Settings& s = in->settings;
   switch (index) {
     case kThreshold:
       s.threshold = scaled(value, 255);
@@ -151,15 +153,14 @@ void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int index) 
 }
 
 void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
-  auto* in = static_cast<Instance*>(instance);
-  const oru_kit::Settings s = in->filter.settings();
+  const auto* in = static_cast<const Instance*>(instance);
   double* value = static_cast<double*>(param);
   switch (index) {
     case kThreshold:
-      *value = s.threshold / 255.0;
+      *value = in->settings.threshold / 255.0;
       break;
     case kStrength:
-      *value = s.strength / 100.0;
+      *value = in->settings.strength / 100.0;
       break;
     case kColour:
       *value = in->colour ? 1.0 : 0.0;
