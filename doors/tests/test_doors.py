@@ -2,9 +2,11 @@
 table of door x picture x settings x environment, each result equal to what
 `oru filter` writes for the same picture. Run by CTest with the build's
 plug-in folders in ORU_GEGL_DIR and ORU_FREI0R_DIR."""
+import ctypes
 import os
 import shutil
 import subprocess
+import threading
 
 import numpy as np
 import OpenImageIO as oiio
@@ -178,3 +180,38 @@ def test_a_module_that_cannot_load_is_reported(door, tmp_path):
     assert message in done.stderr and str(folder / "oru.p") in done.stderr, done.stderr
     if door == "frei0r":
         assert done.returncode != 0
+
+
+def test_frei0r_instances_on_threads(pictures, tmp_path):
+    """Two instances filtering frames at once on two threads, as video hosts
+    do: each frame as oru filter writes it (ctypes drops the GIL in calls)."""
+    need("frei0r")
+    plugin = ctypes.CDLL(os.path.join(FREI0R_DIR, "oru.so"))
+    plugin.f0r_construct.restype = ctypes.c_void_p
+    plugin.f0r_construct.argtypes = [ctypes.c_uint, ctypes.c_uint]
+    plugin.f0r_update.argtypes = [ctypes.c_void_p, ctypes.c_double, ctypes.c_void_p,
+                                  ctypes.c_void_p]
+    plugin.f0r_destruct.argtypes = [ctypes.c_void_p]
+    assert plugin.f0r_init() == 1
+    sample = np.ascontiguousarray(read(SAMPLE))
+    expected = oru_filter(SAMPLE, str(tmp_path / "oru.png"), "defaults")
+    results = []
+
+    def frames():
+        instance = plugin.f0r_construct(sample.shape[1], sample.shape[0])
+        assert instance
+        for _ in range(4):
+            out = np.zeros_like(sample)
+            plugin.f0r_update(instance, 0.0, sample.ctypes.data, out.ctypes.data)
+            results.append(out)
+        plugin.f0r_destruct(instance)
+
+    threads = [threading.Thread(target=frames) for _ in range(2)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    plugin.f0r_deinit()
+    assert len(results) == 8
+    for out in results:
+        np.testing.assert_array_equal(out, expected)
