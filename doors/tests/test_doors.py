@@ -36,6 +36,7 @@ CASES = [
     ("gegl", "sample", "defaults", TILED, None),
     ("gegl", "sample", "alpha-255-30", TILED, PART),
     ("gegl", "rgb", "defaults", TILED, None),
+    ("gegl", "rgb", "rgb-200-60", {}, None),
     ("gegl", "1x1", "defaults", {}, None),
     ("gegl", "1x9", "defaults", {}, None),
     ("gegl", "exr", "rgb-200-60", {}, None),
@@ -43,6 +44,7 @@ CASES = [
     ("frei0r", "sample", "rgb-200-60", {}, None),
     ("frei0r", "sample", "alpha-255-30", {}, None),
     ("frei0r", "rgb", "defaults", {}, None),
+    ("frei0r", "rgb", "alpha-255-30", {}, None),
     ("frei0r", "9x1", "rgb-200-60", {}, None),
 ]
 
