@@ -1,7 +1,8 @@
 # What an install holds (cmake --install, and the .deb that CPack makes from
 # the same rules): the oru program and its image commands, the native
-# module, the OpenFX bundle, the man page and the documents. Nothing of the
-# tests, benchmarks, fuzzers or the raw frame host.
+# module, the OpenFX bundle, the GEGL and frei0r plug-ins (doors/CMakeLists.txt
+# installs those), the man page and the documents. Nothing of the tests,
+# benchmarks, fuzzers or the raw frame host.
 include(GNUInstallDirs)
 
 set(ORU_INSTALL_MODULE_DIR ${CMAKE_INSTALL_LIBDIR}/oru)
@@ -81,6 +82,12 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The plug-ins run inside their hosts and link none of the hosts' libraries:
+# the hosts are suggested, never pulled in.
+if(TARGET oru_gegl OR TARGET oru_frei0r)
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gegl | gimp, ffmpeg | kdenlive | shotcut")
+  set(CPACK_DEBIAN_PACKAGE_ENHANCES "gegl, gimp, ffmpeg, kdenlive, shotcut")
+endif()
 # CPack puts the summary first and indents this text below it.
 set(CPACK_PACKAGE_DESCRIPTION
 "Oru is an image-filter module (oru.p) for a 3D animation and rendering
@@ -89,8 +96,10 @@ edges and blends them away in colour, alpha or both.
 
 This package holds the native module, oru, a command line that loads it
 as a host does to filter image files and frame sequences and opens its
-options dialog, the Python module oru that filters NumPy arrays, and the
-OpenFX plug-in Oru for compositors (/usr/OFX/Plugins/Oru.ofx.bundle).
+options dialog, the Python module oru that filters NumPy arrays, the GEGL
+operation oru:smooth (gegl, GIMP), the frei0r filter oru (ffmpeg, Kdenlive,
+Shotcut) and the OpenFX plug-in Oru for compositors
+(/usr/OFX/Plugins/Oru.ofx.bundle).
 
 Licence: MIT.")
 include(CPack)

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "doors/file_samples.h"
 #include "runner/host/kit.h"
 
 namespace py = pybind11;
@@ -49,36 +50,8 @@ void keepIdle(std::unique_ptr<oru_kit::Filter> filter) {
   }
 }
 
-// Samples in 0..1 as the command line reads them (8-bit b as the float
-// nearest b / 255, 16-bit as / 65535) and writes them back.
 template <typename T>
-struct Samples;
-template <>
-struct Samples<std::uint8_t> {
-  static float in(std::uint8_t v) { return static_cast<float>(v) / 255.0f; }
-  static std::uint8_t out(float v) {
-    v = std::min(1.0f, std::max(0.0f, v));  // NaN fails both comparisons and becomes 0
-    return static_cast<std::uint8_t>(v * 255.0f + 0.5f);
-  }
-};
-template <>
-struct Samples<std::uint16_t> {
-  static float in(std::uint16_t v) { return static_cast<float>(v) / 65535.0f; }
-  static std::uint16_t out(float v) {
-    v = std::min(1.0f, std::max(0.0f, v));
-    return static_cast<std::uint16_t>(v * 65535.0f + 0.5f);
-  }
-};
-template <>
-struct Samples<float> {
-  static float in(float v) { return v; }
-  static float out(float v) { return v; }
-};
-template <>
-struct Samples<double> {
-  static float in(double v) { return static_cast<float>(v); }
-  static double out(float v) { return v; }
-};
+using Samples = oru_doors::FileSamples<T>;
 
 // An image's layout: height, width, channels (1 grey, 3 RGB, 4 RGBA) and
 // the byte strides of rows, columns and channels.
