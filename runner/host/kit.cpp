@@ -47,9 +47,11 @@ void ModuleLock::unlock() {
   native_->unlock();
 }
 
+// Never destroyed: a client's static Module may be released by a static
+// destructor that runs after this one would have.
 ModuleLock& moduleLock() {
-  static ModuleLock lock;
-  return lock;
+  static ModuleLock* const lock = new ModuleLock;
+  return *lock;
 }
 
 namespace {
