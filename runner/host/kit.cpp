@@ -27,31 +27,40 @@ namespace fs = std::filesystem;
 // A Windows critical section is recursive; the Windows cross build's thread
 // model has no std::recursive_mutex.
 #if defined(_WIN32)
-struct ModuleLock::Native {
-  Native() { InitializeCriticalSection(&section); }
-  ~Native() { DeleteCriticalSection(&section); }
+struct NativeLock {
+  NativeLock() { InitializeCriticalSection(&section); }
   void lock() { EnterCriticalSection(&section); }
   void unlock() { LeaveCriticalSection(&section); }
   CRITICAL_SECTION section;
 };
 #else
-struct ModuleLock::Native : std::recursive_mutex {};
+using NativeLock = std::recursive_mutex;
 #endif
 
-ModuleLock::ModuleLock() : native_(std::make_unique<Native>()) {}
-ModuleLock::~ModuleLock() = default;
-void ModuleLock::lock() {
-  native_->lock();
-}
-void ModuleLock::unlock() {
-  native_->unlock();
+namespace {
+
+// Made in place on first use and never destroyed: a client's static Module
+// may be released by a static destructor that runs after this one would
+// have. Nothing of it is on the heap, so nothing is left behind when a
+// plug-in holding the kit is unloaded.
+NativeLock& nativeLock() {
+  alignas(NativeLock) static unsigned char storage[sizeof(NativeLock)];
+  static NativeLock* const lock = new (storage) NativeLock;
+  return *lock;
 }
 
-// Never destroyed: a client's static Module may be released by a static
-// destructor that runs after this one would have.
+}  // namespace
+
+void ModuleLock::lock() {
+  nativeLock().lock();
+}
+void ModuleLock::unlock() {
+  nativeLock().unlock();
+}
+
 ModuleLock& moduleLock() {
-  static ModuleLock* const lock = new ModuleLock;
-  return *lock;
+  static ModuleLock lock;  // no state: trivially destroyed
+  return lock;
 }
 
 namespace {

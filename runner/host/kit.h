@@ -38,16 +38,8 @@ class Error : public std::runtime_error {
 // client may hold it (std::lock_guard) around several kit calls.
 class ModuleLock {
  public:
-  ModuleLock();
-  ~ModuleLock();
-  ModuleLock(const ModuleLock&) = delete;
-  ModuleLock& operator=(const ModuleLock&) = delete;
   void lock();
   void unlock();
-
- private:
-  struct Native;
-  std::unique_ptr<Native> native_;
 };
 ModuleLock& moduleLock();
 
