@@ -42,14 +42,15 @@ Picture readPicture(const std::string& path, Layout layout) {
   config.attribute("oiio:UnassociatedAlpha", 1);
   auto in = OIIO::ImageInput::open(path, &config);
   if (!in) throw std::runtime_error(path + ": " + OIIO::geterror());
-  const OIIO::ImageSpec& spec = in->spec();
-  if (spec.nchannels != 3 && spec.nchannels != 4) {
+  const OIIO::ImageSpec& stored = in->spec();
+  if (stored.nchannels != 3 && stored.nchannels != 4) {
     throw std::runtime_error(path + ": neither RGB nor RGBA");
   }
-  const std::string depth = spec.format == OIIO::TypeDesc::UINT8    ? kOfxBitDepthByte
-                            : spec.format == OIIO::TypeDesc::UINT16 ? kOfxBitDepthShort
-                                                                    : kOfxBitDepthFloat;
-  Picture p = oru_ofx_test::makePicture(depth, spec.nchannels, spec.width, spec.height, layout);
+  const std::string depth = stored.format == OIIO::TypeDesc::UINT8    ? kOfxBitDepthByte
+                            : stored.format == OIIO::TypeDesc::UINT16 ? kOfxBitDepthShort
+                                                                      : kOfxBitDepthFloat;
+  Picture p =
+      oru_ofx_test::makePicture(depth, stored.nchannels, stored.width, stored.height, layout);
   const OIIO::stride_t pixel = OIIO::stride_t(p.channels) * p.sampleBytes();
   // Row r of the file at y = y2 - 1 - r: the file's rows run down the plane.
   if (!in->read_image(0, 0, 0, p.channels, sampleType(depth), p.row(p.bounds.y2 - 1), pixel,
@@ -60,11 +61,11 @@ Picture readPicture(const std::string& path, Layout layout) {
 }
 
 void writePicture(const std::string& path, const Picture& p) {
-  OIIO::ImageSpec spec(p.width(), p.height(), p.channels, sampleType(p.depth));
-  if (p.channels == 4) spec.attribute("oiio:UnassociatedAlpha", 1);
+  OIIO::ImageSpec written(p.width(), p.height(), p.channels, sampleType(p.depth));
+  if (p.channels == 4) written.attribute("oiio:UnassociatedAlpha", 1);
   auto out = OIIO::ImageOutput::create(path);
-  if (!out || !out->open(path, spec) ||
-      !out->write_image(spec.format, p.row(p.bounds.y2 - 1),
+  if (!out || !out->open(path, written) ||
+      !out->write_image(written.format, p.row(p.bounds.y2 - 1),
                         OIIO::stride_t(p.channels) * p.sampleBytes(), -p.rowBytes) ||
       !out->close()) {
     throw std::runtime_error(path + ": " + (out ? out->geterror() : OIIO::geterror()));
