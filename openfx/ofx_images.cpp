@@ -3,27 +3,14 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "doors/file_samples.h"
+
 namespace oru_ofx {
 
 namespace {
 
-// Samples in 0..1 as the command line reads them (8-bit b as b / 255,
-// 16-bit as / 65535, floats as they are) and writes them: integers clamped
-// (NaN to 0), scaled and rounded.
 template <typename T>
-struct Samples {
-  static constexpr float kScale = T(~T(0));
-  static float in(T v) { return static_cast<float>(v) / kScale; }
-  static T out(float v) {
-    v = std::min(1.0f, std::max(0.0f, v));  // NaN fails both comparisons and becomes 0
-    return static_cast<T>(v * kScale + 0.5f);
-  }
-};
-template <>
-struct Samples<float> {
-  static float in(float v) { return v; }
-  static float out(float v) { return v; }
-};
+using Samples = oru_doors::FileSamples<T>;
 
 template <typename T>
 T* rowOf(const ImageView& image, int y) {

@@ -7,14 +7,10 @@ namespace oru_runner {
 void filterFrame(FilterHandle& filter, const std::string& file, HostFrame& frame) {
   long before[2] = {frame.colourStores(), frame.alphaStores()};
   frame.run([&](const FilterAccess& access) { filter.process(access); });
-  long pixels = static_cast<long>(frame.width()) * frame.height();
-  long colour = frame.colourStores() - before[0];
-  long alpha = frame.alphaStores() - before[1];
-  if (colour < pixels || alpha < pixels) {
-    throw HostError(file, "the module did not store the whole frame (" + std::to_string(colour) +
-                              " colour and " + std::to_string(alpha) + " alpha stores for " +
-                              std::to_string(pixels) + " pixels); it may be out of memory");
-  }
+  const std::string problem =
+      unstoredPixels(frame.colourStores() - before[0], frame.alphaStores() - before[1],
+                     static_cast<long>(frame.width()) * frame.height());
+  if (!problem.empty()) throw HostError(file, problem);
 }
 
 }  // namespace oru_runner

@@ -8,6 +8,13 @@ namespace {
 HostFrame* current = nullptr;
 }
 
+std::string unstoredPixels(long colourStores, long alphaStores, long pixels) {
+  if (colourStores >= pixels && alphaStores >= pixels) return {};
+  return "the module did not store the whole frame (" + std::to_string(colourStores) +
+         " colour and " + std::to_string(alphaStores) + " alpha stores for " +
+         std::to_string(pixels) + " pixels); it may be out of memory";
+}
+
 HostFrame::HostFrame(int width, int height)
     : width_(width > 0 ? width : 0), height_(height > 0 ? height : 0) {
   for (int c = 0; c < 4; ++c) {

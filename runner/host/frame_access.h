@@ -7,12 +7,18 @@
 #include <array>
 #include <cstddef>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "host/host_records.h"
 #include "runner/host/frame_sink.h"
 
 namespace oru_runner {
+
+// What is wrong when a module made fewer colour or alpha stores than a
+// frame has pixels (it could not get its buffers, and says so to nobody);
+// empty when it stored every pixel.
+std::string unstoredPixels(long colourStores, long alphaStores, long pixels);
 
 class HostFrame {
  public:

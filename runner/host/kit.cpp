@@ -208,13 +208,9 @@ FrameCalls Filter::run(int width, int height, std::array<std::vector<float>, 4>&
 void Filter::process(int width, int height, std::array<std::vector<float>, 4>&& planes,
                      Stores& stores) {
   const FrameCalls calls = run(width, height, std::move(planes), stores);
-  const long pixels = static_cast<long>(width) * height;
-  if (calls.colourStores < pixels || calls.alphaStores < pixels) {
-    throw Error(Error::kFrame, "the module did not store the whole frame (" +
-                                   std::to_string(calls.colourStores) + " colour and " +
-                                   std::to_string(calls.alphaStores) + " alpha stores for " +
-                                   std::to_string(pixels) + " pixels); it may be out of memory");
-  }
+  const std::string problem = oru_runner::unstoredPixels(calls.colourStores, calls.alphaStores,
+                                                         static_cast<long>(width) * height);
+  if (!problem.empty()) throw Error(Error::kFrame, problem);
 }
 
 }  // namespace oru_kit
